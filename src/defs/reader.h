@@ -1,0 +1,62 @@
+// The definition-file reader: reads one whole XML-like file into code points,
+// removes processing instructions and "--" comments, and answers searches
+// over the flat text. It is not a tree parser.
+#ifndef ZRKVT16_READER_H
+#define ZRKVT16_READER_H
+
+#include <cstdint>
+
+namespace zk {
+
+struct CodeTable;
+
+enum TextEncoding : std::uint32_t {
+  kTextUtf16 = 1,
+  kTextUtf8 = 2,  // recognised only: opening fails
+  kTextUcs4 = 3,
+  kTextUcs2 = 4,
+  kTextShiftJis = 5  // recognised only: opening fails
+};
+
+struct DefDoc {
+  std::uint32_t* text;     // code points after decoding and preprocessing
+  std::int32_t byteLen;    // 4 per code point
+  std::uint32_t cursor;    // byte offset at which searches begin
+  std::uint32_t encoding;  // TextEncoding of the file
+  std::uint32_t bigEndian;
+  std::int32_t* tagPos;    // code-point indices of every "<" and every "/" before ">"
+  std::int32_t tagCount;
+};
+
+// Limits of the format.
+constexpr int kMaxKeyLen = 127;
+constexpr int kMaxNumberLen = 15;
+constexpr int kFieldSize = 260;
+
+// Opens directory + lower-cased base name and extension of `name`.
+int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+            DefDoc* doc);
+void defClose(DefDoc* doc);
+// Offsets are byte offsets into doc->text (multiples of 4).
+int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end);
+int defFindElement(DefDoc* doc, const char* name, std::uint32_t* start, std::uint32_t* end);
+// `out` holds kFieldSize bytes; longer values are cut (see README).
+void defQuotedValue(const DefDoc* doc, std::uint32_t offset, char* out);
+void defDomainValue(const DefDoc* doc, std::uint32_t start, std::uint32_t end, char* out);
+std::uint16_t defBytenumValue(const DefDoc* doc, std::uint32_t start, std::uint32_t end);
+// Indices here are code-point indices.
+int defHexNumber(const std::uint32_t* cps, std::uint32_t first, std::uint32_t limit,
+                 std::uint32_t* next, std::uint32_t* value);
+// Heap strings (free with std::free), or null.
+char* defEntityRef(const DefDoc* doc, std::uint32_t start, std::uint32_t end);
+char* defEntityFile(DefDoc* doc, const char* entity);
+// `refer` may be null (the declaring document is also the referring one);
+// either table may be null.
+int defBindTable(DefDoc* declaring, const DefDoc* refer, std::uint32_t start, std::uint32_t end,
+                 CodeTable* t1, CodeTable* t2);
+// Each output holds 260 bytes; a part that does not fit is cut.
+void splitPath(const char* path, char* drive, char* dir, char* base, char* ext);
+
+}  // namespace zk
+
+#endif

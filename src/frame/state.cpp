@@ -1,0 +1,176 @@
+#include "frame/state.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "defs/defs.h"
+#include "frame/registry.h"
+#include "platform/platform.h"
+
+namespace zk {
+
+LibraryState gState;
+const char kTableMutexName[] = "CtableMutex";
+
+namespace {
+
+// Charsets of the charset-name table, by id, filled after the loading pass.
+// Indexed by the id's position in the table.
+CharsetDef* gCharsetIndex[kCharsetNameCount];
+std::atomic<bool> gCharsetIndexed{false};
+
+// The ids of the charset-name table come in four runs; their position in
+// the table follows from the id alone.
+int nameTableSlot(std::uint32_t id) {
+  if (id >= 1001 && id <= 1012) return static_cast<int>(id - 1001);
+  if (id >= 2001 && id <= 2011) return static_cast<int>(id - 2001 + 12);
+  if (id >= 3001 && id <= 3004) return static_cast<int>(id - 3001 + 23);
+  if (id >= 5000 && id <= 5003) return static_cast<int>(id - 5000 + 27);
+  return -1;
+}
+
+void tearDown() {
+  if (gState.rules) {
+    for (std::uint32_t i = 0; i < gState.rules->count; ++i)
+      ruleDefDestroy(static_cast<RuleDef*>(gState.rules->items[i]));
+    ptrListDestroy(gState.rules);
+    gState.rules = nullptr;
+  }
+  if (gState.charsets) {
+    for (std::uint32_t i = 0; i < gState.charsets->count; ++i)
+      charsetDefDestroy(static_cast<CharsetDef*>(gState.charsets->items[i]));
+    ptrListDestroy(gState.charsets);
+    gState.charsets = nullptr;
+  }
+  gCharsetIndexed.store(false);
+  std::memset(gCharsetIndex, 0, sizeof gCharsetIndex);
+}
+
+// Copies at most 259 characters and terminates at the 260th byte.
+void storeDir(const char* path) {
+  std::strncpy(gState.charsetDir, path, sizeof gState.charsetDir - 1);
+  gState.charsetDir[sizeof gState.charsetDir - 1] = '\0';
+}
+
+}  // namespace
+
+bool stateAttach() {
+  if (gState.attachCount != 0) {
+    ++gState.attachCount;
+    return true;
+  }
+  gState.tableMutex = platformLockCreate(kTableMutexName);
+  gState.rules = ptrListCreate();
+  gState.charsets = ptrListCreate();
+  if (!gState.rules || !gState.charsets) {
+    tearDown();
+    platformLockDestroy(gState.tableMutex);
+    gState.tableMutex = nullptr;
+    return false;
+  }
+  gState.attachCount = 1;
+  return true;
+}
+
+void stateDetach() {
+  if (gState.attachCount == 0) return;
+  if (--gState.attachCount != 0) return;
+  platformLockDestroy(gState.tableMutex);
+  gState.tableMutex = nullptr;
+  tearDown();
+}
+
+bool stateLock() { return gState.tableMutex && platformLockAcquire(gState.tableMutex); }
+
+void stateUnlock(bool taken) {
+  if (taken) platformLockRelease(gState.tableMutex);
+}
+
+char* stateCharsetDir(char* dst, int size) {
+  if (gState.charsetDir[0] == '\0') {
+    char def[260] = {0};
+    char module[260] = {0};
+    // The default is the library's own directory followed by "base2/"; a
+    // path that cannot be read, or that would not leave room for the rest,
+    // gives the relative "base2/".
+    if (platformModulePath(module, 254)) {
+      char* slash = std::strrchr(module, '/');
+      char* back = std::strrchr(module, '\\');
+      if (back > slash) slash = back;
+      if (slash) {
+        slash[1] = '\0';
+        std::snprintf(def, sizeof def, "%s", module);
+      }
+    }
+    std::size_t n = std::strlen(def);
+    std::snprintf(def + n, sizeof def - n, "base2%c", kPathSeparator);
+    bool taken = stateLock();
+    if (gState.charsetDir[0] == '\0') storeDir(def);
+    stateUnlock(taken);
+  }
+  int n = static_cast<int>(std::strlen(gState.charsetDir));
+  if (n >= size - 2) {
+    if (dst && size > 0) dst[0] = '\0';
+    return nullptr;
+  }
+  if (!dst) return nullptr;
+  std::memcpy(dst, gState.charsetDir, n + 1);
+  if (n == 0 || (dst[n - 1] != '/' && dst[n - 1] != '\\')) {
+    dst[n] = kPathSeparator;
+    dst[n + 1] = '\0';
+  }
+  return dst;
+}
+
+bool stateRulesLoaded() {
+  return std::atomic_ref<std::uint32_t>(gState.rulesLoaded).load(std::memory_order_acquire) != 0;
+}
+
+void statePublishRulesLoaded(std::int32_t count) {
+  gState.rulesLoadedCount = count;
+  stateIndexCharsets();
+  std::atomic_ref<std::uint32_t>(gState.rulesLoaded).store(1, std::memory_order_release);
+}
+
+void stateIndexCharsets() {
+  for (int i = 0; i < kCharsetNameCount; ++i)
+    gCharsetIndex[i] = static_cast<CharsetDef*>(ptrListFindById(gState.charsets, kCharsetNames[i].id));
+  gCharsetIndexed.store(true, std::memory_order_release);
+}
+
+CharsetDef* stateCharsetById(std::uint32_t id) {
+  if (gCharsetIndexed.load(std::memory_order_acquire)) {
+    int slot = nameTableSlot(id);
+    if (slot >= 0) return gCharsetIndex[slot];
+  }
+  return static_cast<CharsetDef*>(ptrListFindById(gState.charsets, id));
+}
+
+RuleDef* stateRuleById(std::uint32_t id) {
+  return static_cast<RuleDef*>(ptrListFindById(gState.rules, id));
+}
+
+namespace {
+
+__attribute__((constructor)) void onLoad() { stateAttach(); }
+__attribute__((destructor)) void onUnload() { stateDetach(); }
+
+}  // namespace
+
+}  // namespace zk
+
+extern "C" ZRKVT16_API int KVT_setCharsetPath(const char* path) {
+  using namespace zk;
+  if (!path || !path[0]) return 1;
+  bool taken = stateLock();
+  int result = 0;
+  if (gState.charsetDir[0] == '\0') {
+    storeDir(path);
+    result = 1;
+  }
+  stateUnlock(taken);
+  return result;
+}
+
+extern "C" ZRKVT16_API const char* KVT_getCharsetPath(void) { return zk::gState.charsetDir; }

@@ -1,0 +1,118 @@
+#include "tables/codetable.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace zk {
+
+CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction) {
+  auto* t = static_cast<CodeTable*>(std::calloc(1, sizeof(CodeTable)));
+  if (!t) return nullptr;
+  new (&t->loaded) std::atomic<std::uint32_t>(0);
+  t->blocks = ptrListCreate();
+  if (!t->blocks) {
+    std::free(t);
+    return nullptr;
+  }
+  t->width = width;
+  t->direction = direction;
+  t->loadAttempts = -1;
+  return t;
+}
+
+void ctableDestroy(CodeTable* t) {
+  if (!t) return;
+  for (std::uint32_t i = 0; t->blocks && i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
+  ptrListDestroy(t->blocks);
+  for (CodePage** mid : t->pages) {
+    if (!mid) continue;
+    for (std::uint32_t j = 0; j < 4096; ++j) std::free(mid[j]);
+    std::free(mid);
+  }
+  std::free(t);
+}
+
+void ctableListDestroy(PtrList* list) {
+  if (!list) return;
+  for (std::uint32_t i = 0; i < list->count; ++i) ctableDestroy(static_cast<CodeTable*>(list->items[i]));
+  ptrListDestroy(list);
+}
+
+namespace {
+
+// The page of `key`, made (zero-filled) when it does not exist yet.
+CodePage* pageFor(CodeTable* t, std::uint32_t key) {
+  CodePage**& mid = t->pages[key >> 24];
+  if (!mid) {
+    mid = static_cast<CodePage**>(std::calloc(4096, sizeof(CodePage*)));
+    if (!mid) return nullptr;
+  }
+  CodePage*& page = mid[(key >> 12) & 0xFFF];
+  if (!page) page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
+  return page;
+}
+
+// Marks [first, last] covered; the range spans at most two aligned pages,
+// both of which already exist.
+void cover(CodeTable* t, std::uint32_t first, std::uint32_t last) {
+  for (std::uint64_t k = first; k <= last;) {
+    CodePage* page = pageFor(t, static_cast<std::uint32_t>(k));
+    std::uint64_t pageEnd = (k | 0xFFF) < last ? (k | 0xFFF) : last;
+    for (std::uint64_t j = k; j <= pageEnd; ++j) {
+      std::uint32_t i = static_cast<std::uint32_t>(j) & 0xFFF;
+      page->covered[i >> 6] |= std::uint64_t{1} << (i & 63);
+    }
+    k = pageEnd + 1;
+  }
+}
+
+std::uint32_t cutToWidth(std::uint32_t value, std::uint16_t width) {
+  return width >= 4 ? value : value & ((std::uint32_t{1} << (8 * width)) - 1);
+}
+
+}  // namespace
+
+int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
+  if (!ctableCovers(t, key)) {
+    // A new block starts at the key itself. Make every page it touches
+    // before changing anything, so that no memory failure leaves it half made.
+    std::uint32_t last = key > 0xFFFFFFFFu - (kBlockKeys - 1) ? 0xFFFFFFFFu : key + (kBlockKeys - 1);
+    auto* block = static_cast<CodeBlock*>(std::malloc(sizeof(CodeBlock)));
+    if (!block || !pageFor(t, key) || !pageFor(t, last) || !ptrListAppend(t->blocks, block)) {
+      std::free(block);
+      return 0;
+    }
+    block->firstKey = key;
+    block->limitKey = last + 1;
+    block->width = t->width;
+    cover(t, key, last);
+  }
+  CodePage* page = pageFor(t, key);
+  page->values[key & 0xFFF] = cutToWidth(value, t->width);
+  if (t->minKey == 0 && t->hasEntries == 0) {
+    t->hasEntries = 1;
+    t->minKey = t->maxKey = key;
+  } else if (key < t->minKey) {
+    t->minKey = key;
+  } else if (key > t->maxKey) {
+    t->maxKey = key;
+  }
+  return 1;
+}
+
+int ctableGet(const CodeTable* t, std::uint32_t key, std::uint32_t* value) {
+  if (key < t->minKey || key > t->maxKey) return 0;
+  const CodePage* page = ctablePage(t, key);
+  if (!page || !ctableCovers(t, key)) return 0;
+  std::uint32_t v = page->values[key & 0xFFF];
+  *value = v;
+  return key == 0 || v != 0;
+}
+
+std::uint32_t ctableValue(const CodeTable* t, std::uint32_t key) {
+  if (key < t->minKey || key > t->maxKey) return 0;
+  return ctableValueFast(t, key);
+}
+
+}  // namespace zk

@@ -1,0 +1,91 @@
+// CodeTable: a sparse map from 32-bit keys to unsigned values of a fixed
+// byte width, filled by the table loader and then only read.
+//
+// The table keeps the record of its blocks (ranges of 4096 keys starting at
+// the key that made them, possibly overlapping; the earliest covering block
+// owns a key). Because a key's owning block never changes once one covers
+// it, the stored values form a plain map: the values themselves live in a
+// two-level page index over aligned pages of 4096 keys, so a look-up costs
+// the same however many blocks the table has.
+#ifndef ZRKVT16_CODETABLE_H
+#define ZRKVT16_CODETABLE_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "tables/ptrlist.h"
+
+namespace zk {
+
+constexpr std::uint32_t kBlockKeys = 4096;
+
+struct CodeBlock {
+  std::uint32_t firstKey;
+  // firstKey + 4096; a block made for a key of 0xFFFFF000 or more is cut at
+  // the top of the key space and has limitKey 0 (it covers up to 0xFFFFFFFF).
+  std::uint32_t limitKey;
+  std::uint16_t width;
+};
+
+// One aligned page of 4096 keys: values (already cut to the table's width)
+// and which keys some block covers.
+struct CodePage {
+  std::uint32_t values[kBlockKeys];
+  std::uint64_t covered[kBlockKeys / 64];
+};
+
+struct CodeTable {
+  std::uint32_t direction;  // 1: first column is the key; 0: second column is
+  std::uint16_t width;      // bytes per value (1 to 4; wider keeps 32 bits)
+  std::uint32_t minKey;
+  std::uint32_t maxKey;
+  PtrList* blocks;  // of CodeBlock, in the order they were made
+  char sourceName[260];
+  std::uint32_t sourceEncoding;
+  std::uint32_t sourceBigEndian;
+  std::int32_t loadAttempts;
+  std::atomic<std::uint32_t> loaded;  // release-stored by the loader
+  std::uint32_t hasEntries;
+  CodePage** pages[256];  // pages[key >> 24][(key >> 12) & 0xFFF]
+};
+
+CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction);
+void ctableDestroy(CodeTable* table);
+// Destroys every table of a PtrList of CodeTable, then the list.
+void ctableListDestroy(PtrList* list);
+// 1 when stored, 0 when memory ran out (the table is then unchanged).
+int ctableSet(CodeTable* table, std::uint32_t key, std::uint32_t value);
+// Found: the key lies in [minKey, maxKey], a block covers it, and it is key 0
+// or its value is not 0. `value` is written whenever a covering block exists.
+int ctableGet(const CodeTable* table, std::uint32_t key, std::uint32_t* value);
+// The stored value, or 0.
+std::uint32_t ctableValue(const CodeTable* table, std::uint32_t key);
+// Fills the table from its file (compiled or text); the caller holds the lock.
+void ctableLoad(CodeTable* table);
+
+inline bool ctableIsLoaded(const CodeTable* table) {
+  return table->loaded.load(std::memory_order_acquire) != 0;
+}
+
+inline const CodePage* ctablePage(const CodeTable* table, std::uint32_t key) {
+  CodePage* const* mid = table->pages[key >> 24];
+  return mid ? mid[(key >> 12) & 0xFFF] : nullptr;
+}
+
+// The hot-path look-up: the value stored for `key`, 0 when there is none.
+inline std::uint32_t ctableValueFast(const CodeTable* table, std::uint32_t key) {
+  const CodePage* page = ctablePage(table, key);
+  return page ? page->values[key & 0xFFF] : 0;
+}
+
+// Whether some block covers `key` (the distinction only matters for key 0).
+inline bool ctableCovers(const CodeTable* table, std::uint32_t key) {
+  const CodePage* page = ctablePage(table, key);
+  if (!page) return false;
+  std::uint32_t i = key & 0xFFF;
+  return (page->covered[i >> 6] >> (i & 63)) & 1;
+}
+
+}  // namespace zk
+
+#endif
