@@ -27,25 +27,34 @@ const char kPathSeparator = '/';
 
 struct PlatformLock {
   std::recursive_mutex threads;
+  char path[320];
   int fd;
-  int depth;  // nesting of the holding thread; guarded by `threads`
+  pid_t owner;  // process that opened fd
+  int depth;    // nesting of the holding thread; guarded by `threads`
 };
 
-PlatformLock* platformLockCreate(const char* name) {
-  char path[320];
-  if (std::snprintf(path, sizeof path, "/tmp/%s.lock", name) >= static_cast<int>(sizeof path))
-    return nullptr;
+namespace {
+
+int openLockFile(const char* path) {
   // Read-only is enough for flock, and lets every user open a lock file that
   // another user created.
   int fd = open(path, O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  return fd;
+}
+
+}  // namespace
+
+PlatformLock* platformLockCreate(const char* name) {
   auto* lock = new (std::nothrow) PlatformLock;
-  if (!lock) {
-    close(fd);
+  if (!lock) return nullptr;
+  if (std::snprintf(lock->path, sizeof lock->path, "/tmp/%s.lock", name) >=
+          static_cast<int>(sizeof lock->path) ||
+      (lock->fd = openLockFile(lock->path)) < 0) {
+    delete lock;
     return nullptr;
   }
-  lock->fd = fd;
+  lock->owner = getpid();
   lock->depth = 0;
   return lock;
 }
@@ -60,6 +69,18 @@ bool platformLockAcquire(PlatformLock* lock) {
   if (!lock) return false;
   lock->threads.lock();
   if (lock->depth == 0) {
+    // A forked child shares its parent's open file, and with it the flock:
+    // it needs a descriptor of its own to be excluded from its parent.
+    if (lock->owner != getpid()) {
+      int fd = openLockFile(lock->path);
+      if (fd < 0) {
+        lock->threads.unlock();
+        return false;
+      }
+      close(lock->fd);
+      lock->fd = fd;
+      lock->owner = getpid();
+    }
     int rc;
     do rc = flock(lock->fd, LOCK_EX);
     while (rc != 0 && errno == EINTR);

@@ -122,4 +122,37 @@ TEST(TableLock, NotLeftHeldByAKilledProcess) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the waiter never got the lock";
 }
 
+// A host that forks after loading the library: parent and child use the
+// same lock object, which must still exclude one from the other.
+TEST(TableLock, ExcludesAForkedChildUsingTheInheritedLock) {
+  LockFile f(uniqueName("forked"));
+  zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+  ASSERT_NE(lock, nullptr);
+  ASSERT_TRUE(zk::platformLockAcquire(lock));
+  zk::platformLockRelease(lock);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (!zk::platformLockAcquire(lock)) _exit(2);
+    char c = 'x';
+    if (write(fds[1], &c, 1) != 1) _exit(3);
+    usleep(300 * 1000);
+    zk::platformLockRelease(lock);
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(fds[0], &c, 1), 1);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(zk::platformLockAcquire(lock));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150))
+      << "parent and forked child held the lock at once";
+  zk::platformLockRelease(lock);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  zk::platformLockDestroy(lock);
+}
+
 }  // namespace
