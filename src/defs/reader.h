@@ -4,6 +4,7 @@
 #ifndef ZRKVT16_READER_H
 #define ZRKVT16_READER_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zk {
@@ -40,9 +41,10 @@ void defClose(DefDoc* doc);
 // Offsets are byte offsets into doc->text (multiples of 4).
 int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end);
 int defFindElement(DefDoc* doc, const char* name, std::uint32_t* start, std::uint32_t* end);
-// `out` holds kFieldSize bytes; longer values are cut (see README).
-void defQuotedValue(const DefDoc* doc, std::uint32_t offset, char* out);
-void defDomainValue(const DefDoc* doc, std::uint32_t start, std::uint32_t end, char* out);
+// `out` holds kFieldSize bytes. Both return 0, leaving `out` empty, when the
+// value has more than 259 characters: such a value is refused, not cut.
+int defQuotedValue(const DefDoc* doc, std::uint32_t offset, char* out);
+int defDomainValue(const DefDoc* doc, std::uint32_t start, std::uint32_t end, char* out);
 std::uint16_t defBytenumValue(const DefDoc* doc, std::uint32_t start, std::uint32_t end);
 // Indices here are code-point indices.
 int defHexNumber(const std::uint32_t* cps, std::uint32_t first, std::uint32_t limit,
@@ -56,6 +58,17 @@ int defBindTable(DefDoc* declaring, const DefDoc* refer, std::uint32_t start, st
                  CodeTable* t1, CodeTable* t2);
 // Each output holds 260 bytes; a part that does not fit is cut.
 void splitPath(const char* path, char* drive, char* dir, char* base, char* ext);
+// The same split as offsets, for paths of any length: the drive ends at
+// parts[0], the directory at parts[1], the base name at parts[2]; the
+// extension runs to the end.
+void splitPathParts(const char* path, std::size_t parts[3]);
+// The text of [start, end) as bytes, in a kFieldSize buffer; 0 (and an empty
+// string) when it has more than 259 characters.
+int defElementText(const DefDoc* doc, std::uint32_t start, std::uint32_t end, char* out);
+// The first quoted value after `offset`, read as hexadecimal after spaces
+// and tabs up to the first other character; 0 when there is no pair of
+// quotes. Numbers are kept modulo 2^32 whatever their length.
+int defQuotedHex(const DefDoc* doc, std::uint32_t offset, std::uint32_t* value);
 
 }  // namespace zk
 

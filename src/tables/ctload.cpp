@@ -1,8 +1,253 @@
-// PLACEHOLDER: replaced by the real implementation of this module.
+// The table loader. A table file is text: pairs of hexadecimal numbers (a
+// charset code and its Unicode value), in the encoding of the definition file
+// that named it, with "<...>" markup skipped. Its first load also writes the
+// compiled file beside it: nothing but 8-byte records, one per stored pair,
+//   bytes 0-3  first column, least significant byte first
+//   bytes 4-7  second column, least significant byte first
+// in file order. Every later load, in any process, reads that file instead.
+//
+// The compiled file is written under a name of this process's own and
+// renamed into place when complete, so that no process ever reads a partial
+// one, even when the process that was writing it died.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "defs/reader.h"
+#include "frame/state.h"
+#include "platform/platform.h"
 #include "tables/codetable.h"
 
 namespace zk {
 
-void ctableLoad(CodeTable*) {}
+namespace {
+
+constexpr std::size_t kWindow = 16384;
+constexpr std::size_t kRefillAfter = 8192;
+
+// The table file seen through a fixed window, so that a file of any size is
+// read with one buffer.
+struct TableReader {
+  std::FILE* file;
+  long long fileLeft;  // bytes not yet read into the window
+  bool fileEnded;      // a read delivered less than asked
+  std::size_t len;     // bytes in the window
+  std::size_t pos;     // bytes of the window consumed
+  std::uint8_t window[kWindow];
+};
+
+void fill(TableReader* r, std::size_t want) {
+  if (r->fileEnded || r->fileLeft <= 0 || want == 0) return;
+  if (static_cast<long long>(want) > r->fileLeft) want = static_cast<std::size_t>(r->fileLeft);
+  std::size_t got = std::fread(r->window + r->len, 1, want, r->file);
+  r->len += got;
+  r->fileLeft -= static_cast<long long>(got);
+  if (got < want) r->fileEnded = true;
+}
+
+// One unit of `width` bytes; false at the end of the file.
+bool readUnit(TableReader* r, int width, bool big, std::uint32_t* unit) {
+  if (r->pos > kRefillAfter) {
+    std::size_t consumed = r->pos;
+    std::memmove(r->window, r->window + consumed, r->len - consumed);
+    r->len -= consumed;
+    r->pos = 0;
+    fill(r, consumed);
+  }
+  if (r->len - r->pos < static_cast<std::size_t>(width)) return false;
+  const std::uint8_t* p = r->window + r->pos;
+  std::uint32_t v = 0;
+  for (int k = 0; k < width; ++k) v |= std::uint32_t{p[k]} << (8 * (big ? width - 1 - k : k));
+  r->pos += width;
+  *unit = v;
+  return true;
+}
+
+// One character; a UTF-16 surrogate takes the next unit with it and the two
+// are returned as a value that is never a digit or markup.
+bool readChar(TableReader* r, std::uint32_t encoding, bool big, std::uint32_t* ch) {
+  int width = encoding == kTextUcs4 ? 4 : (encoding == kTextUtf16 || encoding == kTextUcs2) ? 2 : 0;
+  if (width == 0 || !readUnit(r, width, big, ch)) return false;
+  if (encoding == kTextUtf16 && *ch >= 0xD800 && *ch <= 0xDFFF) {
+    std::uint32_t second;
+    if (!readUnit(r, 2, big, &second)) return false;
+    *ch = 0x10000;
+  }
+  return true;
+}
+
+int hexValue(std::uint32_t c) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+  return -1;
+}
+
+// The file names of a table: the table file (base name and extension
+// lower-cased) and the compiled file beside it. False when they do not fit.
+bool tablePaths(const CodeTable* t, char* text, char* compiled, std::size_t size) {
+  char dir[kFieldSize];
+  if (!stateCharsetDir(dir, kFieldSize)) dir[0] = '\0';
+  char full[2 * kFieldSize];
+  int n = std::snprintf(full, sizeof full, "%s%s", dir, t->sourceName);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof full || static_cast<std::size_t>(n) + 5 > size)
+    return false;
+  std::size_t parts[3];
+  splitPathParts(full, parts);
+  // Definition files written for Windows separate directories of a table's
+  // name with backslashes; here they name subdirectories too.
+  for (std::size_t i = std::strlen(dir); i < parts[1]; ++i)
+    if (full[i] == '\\') full[i] = kPathSeparator;
+  for (std::size_t i = parts[1]; full[i]; ++i)
+    if (full[i] >= 'A' && full[i] <= 'Z') full[i] = static_cast<char>(full[i] + 32);
+  std::memcpy(text, full, static_cast<std::size_t>(n) + 1);
+  std::memcpy(compiled, full, parts[2]);
+  std::memcpy(compiled + parts[2], ".cmp", 5);
+  return true;
+}
+
+void store(CodeTable* t, std::uint32_t first, std::uint32_t second, bool* ok) {
+  *ok = t->direction == 1 ? ctableSet(t, first, second) : ctableSet(t, second, first);
+}
+
+// Reads an existing compiled file; false when it cannot be opened or sized,
+// in which case the table file is compiled instead.
+bool readCompiled(CodeTable* t, const char* path) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  if (std::fseek(f, 0, SEEK_END) != 0) {
+    std::fclose(f);
+    return false;
+  }
+  long long size = std::ftell(f);
+  // Whatever its size or age, an existing compiled file is used: an empty or
+  // unreadable one leaves the table empty.
+  if (size > 0 && size <= 0x7FFFFFFFLL && std::fseek(f, 0, SEEK_SET) == 0) {
+    auto* buf = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
+    if (buf && std::fread(buf, 1, static_cast<std::size_t>(size), f) == static_cast<std::size_t>(size)) {
+      for (long long i = 0; i + 8 <= size; i += 8) {
+        const std::uint8_t* p = buf + i;
+        std::uint32_t first = p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
+        std::uint32_t second = p[4] | p[5] << 8 | p[6] << 16 | std::uint32_t{p[7]} << 24;
+        bool ok;
+        store(t, first, second, &ok);
+        if (!ok) break;
+      }
+    }
+    std::free(buf);
+  }
+  std::fclose(f);
+  return true;
+}
+
+void putLe(std::uint8_t* p, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+// Reads the pairs of the table file into the table and, while `out` is
+// open, writes their records. Returns false when memory ran out.
+bool compileText(CodeTable* t, const char* path, std::FILE** out) {
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return true;
+  long long size = -1;
+  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+  if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+    std::fclose(f);
+    return true;
+  }
+  auto* r = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
+  if (!r) {
+    std::fclose(f);
+    return false;
+  }
+  r->file = f;
+  r->fileLeft = size;
+  r->fileEnded = false;
+  r->len = r->pos = 0;
+  fill(r, kWindow);
+
+  const bool big = t->sourceBigEndian != 0;
+  bool stored = true;
+  bool inMarkup = false, inNumber = false, haveFirst = false;
+  std::uint32_t number = 0, first = 0, ch;
+  while (readChar(r, t->sourceEncoding, big, &ch)) {
+    if (inMarkup) {
+      inMarkup = ch != '>';
+      continue;
+    }
+    int d = hexValue(ch);
+    if (d >= 0) {
+      // Modulo 2^32: a run of any length keeps its last eight digits.
+      number = inNumber ? (number << 4) | static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d);
+      inNumber = true;
+      continue;
+    }
+    if (inNumber) {
+      inNumber = false;
+      if (!haveFirst) {
+        first = number;
+        haveFirst = true;
+      } else {
+        haveFirst = false;
+        store(t, first, number, &stored);
+        if (!stored) break;
+        if (*out) {
+          std::uint8_t rec[8];
+          putLe(rec, first);
+          putLe(rec + 4, number);
+          if (std::fwrite(rec, 1, 8, *out) != 8) {
+            std::fclose(*out);
+            *out = nullptr;  // the caller removes what was written
+          }
+        }
+      }
+    }
+    if (ch == '<') inMarkup = true;
+  }
+  // A run of digits that reaches the end of the file is not a number.
+  std::fclose(f);
+  std::free(r);
+  return stored;
+}
+
+void markLoaded(CodeTable* t) {
+  // A table with at most one distinct key counts as loaded only when that key
+  // is a plausible code; otherwise the next request marks it without reading.
+  if (t->maxKey != t->minKey || (t->minKey != 0 && t->minKey < 0x10000000u))
+    t->loaded.store(1, std::memory_order_release);
+}
+
+}  // namespace
+
+void ctableLoad(CodeTable* t) {
+  if (!t || t->sourceName[0] == '\0' || ctableIsLoaded(t)) return;
+  if (++t->loadAttempts != 0) {
+    t->loaded.store(1, std::memory_order_release);
+    return;
+  }
+  char text[2 * kFieldSize], compiled[2 * kFieldSize];
+  if (!tablePaths(t, text, compiled, sizeof text)) {
+    markLoaded(t);
+    return;
+  }
+  if (readCompiled(t, compiled)) {
+    markLoaded(t);
+    return;
+  }
+  char temp[2 * kFieldSize + 32];
+  std::snprintf(temp, sizeof temp, "%s.tmp%u", compiled, platformProcessId());
+  std::FILE* out = std::fopen(temp, "wb");
+  bool complete = compileText(t, text, &out);
+  if (out) {
+    bool written = std::fclose(out) == 0;
+    // A compile cut short by lack of memory is not kept: later loads would
+    // trust it for good.
+    if (written && complete) platformReplaceFile(temp, compiled);
+    else std::remove(temp);
+  } else {
+    std::remove(temp);  // a failed write: no compiled file at all
+  }
+  markLoaded(t);
+}
 
 }  // namespace zk
