@@ -1,0 +1,1066 @@
+// kvtconv: converts text between encodings with libzrkvt16, in the manner of
+// iconv(1). It uses only the library's public interface.
+//
+// Exit status: 0 success; 1 the data could not be converted (invalid or
+// truncated input, an unmappable character, an encoding that could not be
+// detected); 2 usage, file, encoding-name or charset-directory problems and
+// write errors.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zrkvt16.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitData = 1;
+constexpr int kExitUsage = 2;
+
+// Chunk size for reading and writing: memory stays bounded whatever the input.
+constexpr size_t kChunk = 64 * 1024;
+// Bytes handed to the detector; it scores the first 2048 and needs a little
+// more for a byte order mark or an XML declaration.
+constexpr size_t kDetectBytes = 4096;
+// Inputs above this size get a progress bar when standard error is a terminal.
+constexpr long long kProgressMin = 8LL * 1024 * 1024;
+
+const char* gProg = "kvtconv";
+
+void complain(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void complain(const char* fmt, ...) {
+  std::fprintf(stderr, "%s: ", gProg);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fputc('\n', stderr);
+}
+
+int usageError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int usageError(const char* fmt, ...) {
+  std::fprintf(stderr, "%s: ", gProg);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, "\nTry '%s --help' for more information.\n", gProg);
+  return kExitUsage;
+}
+
+// ---------------------------------------------------------------------------
+// Encoding names
+
+// How the library must be told the byte order of an encoding.
+enum class Order {
+  Bytes,    // single bytes or byte sequences (UTF-8, ISO-8859-1): no order
+  Legacy,   // double-byte legacy units: row byte first
+  Unicode,  // UTF-16/UCS-2/UCS-4 without suffix: mark decides, else big-endian
+  Little,   // explicit -LE
+  Big,      // explicit -BE
+};
+
+struct Alias {
+  const char* key;  // upper case, without '-', '_', ' ', '.', ':'
+  const char* name; // the library's name
+  Order order;
+};
+
+const Alias kAliases[] = {
+    {"SHIFTJIS", "Shift_JIS", Order::Legacy},
+    {"SJIS", "Shift_JIS", Order::Legacy},
+    {"MSKANJI", "Shift_JIS", Order::Legacy},
+    {"CSSHIFTJIS", "Shift_JIS", Order::Legacy},
+    {"XSJIS", "Shift_JIS", Order::Legacy},
+    {"WINDOWS31J", "WINDOWS31J", Order::Legacy},
+    {"CP932", "WINDOWS31J", Order::Legacy},
+    {"MS932", "WINDOWS31J", Order::Legacy},
+    {"WINDOWS932", "WINDOWS31J", Order::Legacy},
+    {"IBM943", "WINDOWS31J", Order::Legacy},
+    {"CSWINDOWS31J", "WINDOWS31J", Order::Legacy},
+    {"SJISWIN", "WINDOWS31J", Order::Legacy},
+    {"SHIFTJIS2004", "Shift_JIS-2004", Order::Legacy},
+    {"SJIS2004", "Shift_JIS-2004", Order::Legacy},
+    {"SHIFTJISX0213", "Shift_JIS-2004", Order::Legacy},
+    {"SJISX0213", "Shift_JIS-2004", Order::Legacy},
+    {"EUCJP", "EUC-JP", Order::Legacy},
+    {"UJIS", "EUC-JP", Order::Legacy},
+    {"XEUCJP", "EUC-JP", Order::Legacy},
+    {"CSEUCPKDFMTJAPANESE", "EUC-JP", Order::Legacy},
+    {"EUCJPFIX", "EUC-JP-FIX", Order::Legacy},
+    {"EUCJIS2004", "EUC-JIS-2004", Order::Legacy},
+    {"EUCJISX0213", "EUC-JIS-2004", Order::Legacy},
+    {"ISO2022JP", "ISO-2022-JP", Order::Legacy},
+    {"JIS", "ISO-2022-JP", Order::Legacy},
+    {"JIS7", "ISO-2022-JP", Order::Legacy},
+    {"CSISO2022JP", "ISO-2022-JP", Order::Legacy},
+    {"ISO2022JP2004", "ISO-2022-JP-2004", Order::Legacy},
+    {"ISO2022JP3", "ISO-2022-JP-2004", Order::Legacy},
+    {"UCS2", "ISO-10646-UCS-2", Order::Unicode},
+    {"ISO10646UCS2", "ISO-10646-UCS-2", Order::Unicode},
+    {"CSUNICODE", "ISO-10646-UCS-2", Order::Unicode},
+    {"UCS2LE", "ISO-10646-UCS-2", Order::Little},
+    {"UCS2BE", "ISO-10646-UCS-2", Order::Big},
+    {"UCS4", "ISO-10646-UCS-4", Order::Unicode},
+    {"UTF32", "ISO-10646-UCS-4", Order::Unicode},
+    {"ISO10646UCS4", "ISO-10646-UCS-4", Order::Unicode},
+    {"CSUCS4", "ISO-10646-UCS-4", Order::Unicode},
+    {"UCS4LE", "ISO-10646-UCS-4", Order::Little},
+    {"UCS4BE", "ISO-10646-UCS-4", Order::Big},
+    {"UTF32LE", "ISO-10646-UCS-4", Order::Little},
+    {"UTF32BE", "ISO-10646-UCS-4", Order::Big},
+    {"UTF16", "UTF-16", Order::Unicode},
+    {"UTF16LE", "UTF-16", Order::Little},
+    {"UTF16BE", "UTF-16", Order::Big},
+    {"UTF8", "UTF-8", Order::Bytes},
+    {"OASYSWIN", "OASYS_WIN", Order::Legacy},
+    {"OASYSONLINE", "OASYS_ONLINE", Order::Legacy},
+    {"ISO88591", "ISO-8859-1", Order::Bytes},
+    {"LATIN1", "ISO-8859-1", Order::Bytes},
+    {"L1", "ISO-8859-1", Order::Bytes},
+    {"CP819", "ISO-8859-1", Order::Bytes},
+    {"IBM819", "ISO-8859-1", Order::Bytes},
+    {"ISOIR100", "ISO-8859-1", Order::Bytes},
+    {"ISO646IRV", "ISO-646IRV", Order::Bytes},
+    {"ISO646US", "ISO-646IRV", Order::Bytes},
+    {"ASCII", "ISO-646IRV", Order::Bytes},
+    {"USASCII", "ISO-646IRV", Order::Bytes},
+    {"ANSIX341968", "ISO-646IRV", Order::Bytes},
+    {"GBK", "GBK", Order::Legacy},
+    {"CP936", "GBK", Order::Legacy},
+    {"MS936", "GBK", Order::Legacy},
+    {"WINDOWS936", "GBK", Order::Legacy},
+    {"BIG5", "Big5", Order::Legacy},
+    {"CSBIG5", "Big5", Order::Legacy},
+    {"EUCKR", "EUC-KR", Order::Legacy},
+    {"CSEUCKR", "EUC-KR", Order::Legacy},
+};
+
+std::string aliasKey(const char* name) {
+  std::string key;
+  for (const char* p = name; *p; ++p) {
+    char c = *p;
+    if (c == '-' || c == '_' || c == ' ' || c == '.' || c == ':') continue;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    key.push_back(c);
+  }
+  return key;
+}
+
+struct Encoding {
+  std::string name;  // as the library knows it
+  Order order = Order::Legacy;
+  bool bigWithoutMark = true;  // Order::Unicode: the order when there is no mark
+  bool unicode() const {
+    return order == Order::Unicode || order == Order::Little || order == Order::Big ||
+           name == "UTF-8";
+  }
+};
+
+// Names the library does not know under an alias (a table-only encoding of
+// the charset directory) pass through unchanged; the library decides.
+Encoding resolveEncoding(const char* userName) {
+  Encoding e;
+  const std::string key = aliasKey(userName);
+  for (const Alias& a : kAliases) {
+    if (key == a.key) {
+      e.name = a.name;
+      e.order = a.order;
+      return e;
+    }
+  }
+  e.name = userName;
+  e.order = Order::Legacy;
+  return e;
+}
+
+CconvSrcOptions sourceOptions(const Encoding& e, bool skipInvalid) {
+  CconvSrcOptions o;
+  std::memset(&o, 0, sizeof o);
+  o.skipInvalid = skipInvalid ? 1 : 0;
+  switch (e.order) {
+    case Order::Bytes:
+      // A UTF-8 mark is stepped over rather than kept as U+FEFF.
+      o.inDetectBom = e.name == "UTF-8" ? 1 : 0;
+      break;
+    case Order::Legacy:
+    case Order::Big:
+      o.inBigEndian = 1;
+      break;
+    case Order::Unicode:
+      o.inBigEndian = e.bigWithoutMark ? 1 : 0;
+      o.inDetectBom = 1;
+      break;
+    case Order::Little:
+      break;
+  }
+  return o;
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+struct Options {
+  const char* from = nullptr;
+  const char* to = "UTF-8";
+  const char* output = nullptr;
+  const char* charsetDir = nullptr;
+  bool list = false;
+  bool guess = false;
+  bool skip = false;  // -c
+  bool replace = false;
+  uint32_t replacement = 0;
+  int eol = 0;  // 0 = keep, else the library's newlineKind
+  bool bom = false;
+  int ncr = 0;
+  std::string lang;
+  bool quiet = false;
+  std::vector<const char*> files;
+};
+
+void printHelp() {
+  std::printf(
+      "Usage: %s [OPTION...] [-f FROM] [-t TO] [FILE...]\n"
+      "Convert text from one encoding to another with libzrkvt16.\n"
+      "\n"
+      "With no FILE, or when FILE is -, read standard input. Without -f the input\n"
+      "encoding of each file is detected from its first bytes.\n"
+      "\n"
+      "  -f, --from-code=NAME   encoding of the input (detected when omitted)\n"
+      "  -t, --to-code=NAME     encoding of the output (default UTF-8)\n"
+      "  -o, --output=FILE      write to FILE instead of standard output; FILE is\n"
+      "                         replaced only when the conversion succeeds\n"
+      "  -l, --list             list the encodings of the charset directory\n"
+      "      --guess            print the detected encoding, byte order mark, byte\n"
+      "                         order and line ends of each file; convert nothing\n"
+      "  -c                     skip invalid input and drop unmappable characters\n"
+      "      --replace[=N[,W]]  replace unmappable characters: N for narrow and W for\n"
+      "                         wide ones (a character, U+XXXX or 0xXXXX); the\n"
+      "                         default is '?' and the geta mark U+3013\n"
+      "      --eol=KIND         convert line ends to lf, crlf, cr, u2028 or u2029\n"
+      "      --bom              write a byte order mark (Unicode targets)\n"
+      "      --ncr=hex|dec      write characters UCS-2 lacks as numeric character\n"
+      "                         references (UCS-2 target)\n"
+      "      --lang=TAG         language tag for Unicode output\n"
+      "      --charset-dir=DIR  use the encodings of DIR instead of the default\n"
+      "  -q, --quiet            no progress bar\n"
+      "  -h, --help             show this help and exit\n"
+      "      --version          show the version and exit\n"
+      "\n"
+      "Names are matched in any case, with the usual aliases (SJIS, CP932, EUCJP,\n"
+      "JIS, UTF8, UTF-16LE, UCS-4BE, LATIN1, ...). Unicode input without -LE/-BE is\n"
+      "read in the order its byte order mark gives, big-endian when it has none.\n"
+      "\n"
+      "Exit status: 0 success; 1 input that could not be converted (invalid or\n"
+      "truncated input, unmappable character, undetectable encoding); 2 usage,\n"
+      "file, encoding name or charset directory error, or a failed write.\n",
+      gProg);
+}
+
+// A replacement: one character (UTF-8), or U+XXXX / 0xXXXX. Only the Basic
+// Multilingual Plane fits the library's 16-bit halves.
+bool parseReplacementChar(const std::string& text, uint32_t* out) {
+  if (text.empty()) return false;
+  uint32_t v = 0;
+  const bool uPlus = (text[0] == 'U' || text[0] == 'u') && text[1] == '+';
+  const bool zeroX = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (text.size() > 2 && (uPlus || zeroX)) {
+    char* end = nullptr;
+    unsigned long n = std::strtoul(text.c_str() + 2, &end, 16);
+    if (*end != '\0' || n > 0xFFFF) return false;
+    v = static_cast<uint32_t>(n);
+  } else {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t len = 0;
+    if (s[0] < 0x80) {
+      v = s[0];
+      len = 1;
+    } else if ((s[0] & 0xE0) == 0xC0) {
+      v = s[0] & 0x1F;
+      len = 2;
+    } else if ((s[0] & 0xF0) == 0xE0) {
+      v = s[0] & 0x0F;
+      len = 3;
+    } else {
+      return false;
+    }
+    if (text.size() != len) return false;
+    for (size_t i = 1; i < len; ++i) {
+      if ((s[i] & 0xC0) != 0x80) return false;
+      v = (v << 6) | (s[i] & 0x3F);
+    }
+  }
+  if (v == 0) return false;
+  *out = v;
+  return true;
+}
+
+bool parseReplacement(const char* arg, uint32_t* out) {
+  std::string s(arg);
+  std::string narrow = s, wide;
+  // A lone "," is a valid narrow replacement; a separator needs text on both sides.
+  size_t comma = s.find(',', 1);
+  if (comma != std::string::npos) {
+    narrow = s.substr(0, comma);
+    wide = s.substr(comma + 1);
+  }
+  uint32_t n = 0, w = 0;
+  if (!parseReplacementChar(narrow, &n)) return false;
+  if (comma != std::string::npos && !parseReplacementChar(wide, &w)) return false;
+  *out = (w << 16) | n;
+  return true;
+}
+
+enum {
+  kOptGuess = 256,
+  kOptReplace,
+  kOptEol,
+  kOptBom,
+  kOptNcr,
+  kOptLang,
+  kOptCharsetDir,
+  kOptVersion,
+};
+
+// Returns -1 to go on, else an exit status.
+int parseArgs(int argc, char** argv, Options* o) {
+  static const option longOpts[] = {
+      {"from-code", required_argument, nullptr, 'f'},
+      {"to-code", required_argument, nullptr, 't'},
+      {"output", required_argument, nullptr, 'o'},
+      {"list", no_argument, nullptr, 'l'},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},
+      {"guess", no_argument, nullptr, kOptGuess},
+      {"replace", optional_argument, nullptr, kOptReplace},
+      {"eol", required_argument, nullptr, kOptEol},
+      {"bom", no_argument, nullptr, kOptBom},
+      {"ncr", required_argument, nullptr, kOptNcr},
+      {"lang", required_argument, nullptr, kOptLang},
+      {"charset-dir", required_argument, nullptr, kOptCharsetDir},
+      {"version", no_argument, nullptr, kOptVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, ":f:t:o:lcqh", longOpts, nullptr)) != -1) {
+    switch (c) {
+      case 'f': o->from = optarg; break;
+      case 't': o->to = optarg; break;
+      case 'o': o->output = optarg; break;
+      case 'l': o->list = true; break;
+      case 'c': o->skip = true; break;
+      case 'q': o->quiet = true; break;
+      case 'h': printHelp(); return kExitOk;
+      case kOptVersion: std::printf("kvtconv (zrkvt16) 0.1.0\n"); return kExitOk;
+      case kOptGuess: o->guess = true; break;
+      case kOptReplace:
+        o->replace = true;
+        if (optarg && !parseReplacement(optarg, &o->replacement))
+          return usageError("invalid replacement '%s' (a character, U+XXXX or 0xXXXX, "
+                            "at most U+FFFF; NARROW[,WIDE])", optarg);
+        break;
+      case kOptEol: {
+        static const struct { const char* name; int kind; } kinds[] = {
+            {"lf", 3}, {"crlf", 1}, {"cr", 2}, {"u2028", 4}, {"u2029", 5}};
+        o->eol = 0;
+        for (const auto& k : kinds)
+          if (std::strcmp(optarg, k.name) == 0) o->eol = k.kind;
+        if (o->eol == 0)
+          return usageError("invalid line end '%s' (lf, crlf, cr, u2028 or u2029)", optarg);
+        break;
+      }
+      case kOptBom: o->bom = true; break;
+      case kOptNcr:
+        if (std::strcmp(optarg, "hex") == 0) o->ncr = 1;
+        else if (std::strcmp(optarg, "dec") == 0) o->ncr = 2;
+        else return usageError("invalid --ncr mode '%s' (hex or dec)", optarg);
+        break;
+      case kOptLang:
+        if (std::strlen(optarg) >= CCONV_TEXT_SIZE)
+          return usageError("language tag too long (at most %d characters)",
+                            CCONV_TEXT_SIZE - 1);
+        o->lang = optarg;
+        break;
+      case kOptCharsetDir: o->charsetDir = optarg; break;
+      case ':': return usageError("option '%s' requires an argument", argv[optind - 1]);
+      default:
+        if (optopt && optopt < 256) return usageError("invalid option -- '%c'", optopt);
+        return usageError("unrecognized option '%s'", argv[optind - 1]);
+    }
+  }
+  for (int i = optind; i < argc; ++i) o->files.push_back(argv[i]);
+  if (o->files.empty()) o->files.push_back("-");
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Input and output
+
+struct Input {
+  const char* label = nullptr;  // for messages
+  int fd = -1;
+  bool ownFd = false;
+  long long size = -1;  // regular files only
+};
+
+bool openInput(const char* path, Input* in) {
+  if (std::strcmp(path, "-") == 0) {
+    in->label = "<stdin>";
+    in->fd = STDIN_FILENO;
+    in->ownFd = false;
+  } else {
+    in->label = path;
+    in->fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (in->fd < 0) {
+      complain("%s: %s", path, std::strerror(errno));
+      return false;
+    }
+    in->ownFd = true;
+  }
+  struct stat st;
+  if (fstat(in->fd, &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      complain("%s: %s", in->label, std::strerror(EISDIR));
+      if (in->ownFd) close(in->fd);
+      return false;
+    }
+    if (S_ISREG(st.st_mode)) in->size = st.st_size;
+  }
+  return true;
+}
+
+void closeInput(Input* in) {
+  if (in->ownFd) close(in->fd);
+  in->ownFd = false;
+  in->fd = -1;
+}
+
+// Fills buf up to cap bytes unless the input ends; returns the count or -1.
+ssize_t readFull(int fd, unsigned char* buf, size_t cap) {
+  size_t got = 0;
+  while (got < cap) {
+    ssize_t n = read(fd, buf + got, cap - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+struct Output {
+  const char* label = "<stdout>";
+  int fd = STDOUT_FILENO;
+  std::string finalPath;  // set when writing through a temporary file
+  std::string tempPath;
+  bool failed = false;
+};
+
+bool openOutput(const char* path, Output* out) {
+  out->label = path;
+  struct stat st;
+  bool regular = stat(path, &st) != 0 || S_ISREG(st.st_mode);
+  if (!regular) {
+    // A device or pipe: write straight to it.
+    out->fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out->fd < 0) {
+      complain("%s: %s", path, std::strerror(errno));
+      return false;
+    }
+    return true;
+  }
+  // A regular file is written beside its final name and renamed into place on
+  // success, so a failed conversion never leaves a half-written file behind
+  // (and the output may name one of the inputs).
+  std::string p(path);
+  size_t slash = p.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+  std::string tmpl = dir + "." + base + ".kvtconv-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  out->fd = mkstemp(buf.data());
+  if (out->fd < 0) {
+    complain("%s: %s", path, std::strerror(errno));
+    return false;
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(out->fd, 0666 & ~mask);
+  out->tempPath = buf.data();
+  out->finalPath = path;
+  return true;
+}
+
+bool writeAll(Output* out, const unsigned char* data, size_t len) {
+  if (out->failed) return false;
+  while (len > 0) {
+    ssize_t n = write(out->fd, data, len);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      complain("%s: write error: %s", out->label, std::strerror(errno));
+      out->failed = true;
+      return false;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Closes the output; on success renames a temporary file into place, on
+// failure removes it.
+bool finishOutput(Output* out, bool ok) {
+  if (out->fd != STDOUT_FILENO || !out->tempPath.empty()) {
+    if (ok && !out->tempPath.empty() && fsync(out->fd) != 0 && errno != EINVAL) {
+      complain("%s: write error: %s", out->label, std::strerror(errno));
+      ok = false;
+    }
+    if (close(out->fd) != 0 && ok) {
+      complain("%s: write error: %s", out->label, std::strerror(errno));
+      ok = false;
+    }
+  } else if (ok && close(STDOUT_FILENO) != 0 && errno != EBADF) {
+    complain("%s: write error: %s", out->label, std::strerror(errno));
+    ok = false;
+  }
+  if (!out->tempPath.empty()) {
+    if (ok && rename(out->tempPath.c_str(), out->finalPath.c_str()) != 0) {
+      complain("%s: %s", out->label, std::strerror(errno));
+      ok = false;
+    }
+    if (!ok) unlink(out->tempPath.c_str());
+  }
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Progress bar
+
+struct Progress {
+  bool enabled = false;
+  const char* label = nullptr;
+  long long total = 0;
+  int shown = -1;
+};
+
+void progressStart(Progress* p, bool quiet, const Input& in) {
+  p->enabled = !quiet && in.size >= kProgressMin && isatty(STDERR_FILENO);
+  p->label = in.label;
+  p->total = in.size;
+  p->shown = -1;
+}
+
+void progressUpdate(Progress* p, long long done) {
+  if (!p->enabled || p->total <= 0) return;
+  int pct = static_cast<int>(done * 100 / p->total);
+  if (pct > 100) pct = 100;
+  if (pct == p->shown) return;
+  p->shown = pct;
+  char bar[41];
+  int fill = pct * 40 / 100;
+  for (int i = 0; i < 40; ++i) bar[i] = i < fill ? '#' : '.';
+  bar[40] = '\0';
+  std::fprintf(stderr, "\r%s: %s [%s] %3d%%", gProg, p->label, bar, pct);
+  std::fflush(stderr);
+}
+
+void progressEnd(Progress* p) {
+  if (p->enabled && p->shown >= 0) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+  }
+  p->enabled = false;
+}
+
+// ---------------------------------------------------------------------------
+// Detection
+
+const char* newlineName(uint32_t kind) {
+  switch (kind) {
+    case 1: return "crlf";
+    case 2: return "cr";
+    case 3: return "lf";
+    case 4: return "u2028";
+    case 5: return "u2029";
+    default: return "none";
+  }
+}
+
+bool detect(const unsigned char* buf, size_t len, CconvChkRecord* chk) {
+  std::memset(chk, 0, sizeof *chk);
+  chk->inBuf = buf;
+  chk->inPos = 0;
+  chk->inLen = static_cast<int32_t>(std::min(len, kDetectBytes));
+  return cconvChkEncode(chk) == 1;
+}
+
+// The source encoding that a detection result stands for.
+Encoding detectedEncoding(const CconvChkRecord& chk) {
+  // The decoder reads the mark again itself; without one, the detector's
+  // order stands.
+  Encoding e = resolveEncoding(chk.encodingName);
+  e.bigWithoutMark = chk.bigEndian != 0;
+  return e;
+}
+
+// ---------------------------------------------------------------------------
+// Conversion
+
+std::string hexBytes(const unsigned char* p, size_t n) {
+  std::string s;
+  char b[4];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%s%02X", i ? " " : "", p[i]);
+    s += b;
+  }
+  return s;
+}
+
+struct Converter {
+  CconvRecord rec;
+  Options* opts = nullptr;
+  Output* out = nullptr;
+  std::vector<unsigned char> inBuf;
+  std::vector<unsigned char> outBuf;
+  std::vector<unsigned char> scratch;  // output of replays that locate a bad character
+  std::string hint;  // appended to data errors of a detected input
+};
+
+enum class Step { Done, NeedInput, Failed };
+
+// Runs a copy of the record from `snap` with the input cut at `len`, into
+// scratch output, until it stops for something other than a full buffer.
+uint32_t replay(Converter* cv, const CconvRecord& snap, int32_t len, CconvRecord* r) {
+  *r = snap;
+  r->inLen = len;
+  for (;;) {
+    r->outBuf = cv->scratch.data();
+    r->outPos = 0;
+    r->outSize = static_cast<int32_t>(cv->scratch.size());
+    uint32_t st = cconvConvert(r);
+    if (st != CCONV_OUTPUT_FULL || r->outPos == 0) return st;
+  }
+}
+
+// Finds the bytes [start, end) of the character that made a conversion stop
+// with `failed`. The driver reports only where it stopped, which for some
+// decoders is past the bad bytes; since the record holds all conversion
+// state, the call is replayed from `snap` on shorter input: the shortest input
+// that fails the same way ends with the character, and one byte less stops at
+// its first byte.
+bool locate(Converter* cv, const CconvRecord& snap, uint32_t failed, int32_t failLen,
+            int32_t* start, int32_t* end) {
+  CconvRecord r;
+  int32_t lo = snap.inPos, hi = failLen;
+  if (lo >= hi) return false;
+  while (lo + 1 < hi) {
+    int32_t mid = lo + (hi - lo) / 2;
+    if (replay(cv, snap, mid, &r) == failed) hi = mid;
+    else lo = mid;
+  }
+  uint32_t st = replay(cv, snap, hi - 1, &r);
+  if (st == failed || r.inPos > hi - 1 || r.inPos < snap.inPos) return false;
+  *start = r.inPos;
+  *end = hi;
+  return true;
+}
+
+// Converts rec's current input into the output as far as it goes.
+Step convertBuffer(Converter* cv, const Input& in, long long base) {
+  CconvRecord& rec = cv->rec;
+  for (;;) {
+    CconvRecord snap = rec;
+    rec.outBuf = cv->outBuf.data();
+    rec.outPos = 0;
+    rec.outSize = static_cast<int32_t>(cv->outBuf.size());
+    uint32_t st = cconvConvert(&rec);
+    if (rec.outPos > 0 && !writeAll(cv->out, cv->outBuf.data(), static_cast<size_t>(rec.outPos)))
+      return Step::Failed;
+    if (st == CCONV_OK) return Step::Done;
+    if (st == CCONV_NEED_INPUT) return Step::NeedInput;
+    if (st == CCONV_OUTPUT_FULL) {
+      if (rec.outPos == 0) {
+        complain("%s: a character does not fit the output buffer", in.label);
+        return Step::Failed;
+      }
+      continue;
+    }
+    if (st == CCONV_UNMAPPABLE && cv->opts->skip) continue;  // -c drops it and goes on
+    if (st != CCONV_INVALID && st != CCONV_UNMAPPABLE) {
+      complain("%s: conversion failed at byte offset %lld (status %u)", in.label,
+               base + rec.inPos, st);
+      return Step::Failed;
+    }
+    int32_t from = rec.inPos, to = rec.inPos;
+    if (!locate(cv, snap, st, rec.inLen, &from, &to)) {
+      // Show what follows the stopping point instead.
+      to = std::min(rec.inLen, rec.inPos + 4);
+    }
+    std::string bytes = hexBytes(rec.inBuf + from, static_cast<size_t>(to - from));
+    if (st == CCONV_INVALID) {
+      complain("%s: invalid input at byte offset %lld: %s%s", in.label, base + from, bytes.c_str(),
+               cv->hint.c_str());
+    } else {
+      char what[32];
+      if (rec.ucs != 0) std::snprintf(what, sizeof what, "U+%04X", rec.ucs);
+      else std::snprintf(what, sizeof what, "code 0x%X", rec.code);
+      complain("%s: cannot convert %s at byte offset %lld (%s) to %s", in.label, what,
+               base + from, bytes.c_str(), cv->opts->to);
+    }
+    return Step::Failed;
+  }
+}
+
+// Converts one input, whose first `have` bytes are already in the buffer.
+bool convertInput(Converter* cv, const Input& in, size_t have, bool eof) {
+  CconvRecord& rec = cv->rec;
+  unsigned char* buf = cv->inBuf.data();
+  const size_t cap = cv->inBuf.size();
+  long long base = 0;  // input offset of buf[0]
+  Progress progress;
+  progressStart(&progress, cv->opts->quiet, in);
+  bool ok = true;
+  for (;;) {
+    if (!eof && have < cap) {
+      ssize_t n = readFull(in.fd, buf + have, cap - have);
+      if (n < 0) {
+        complain("%s: read error: %s", in.label, std::strerror(errno));
+        ok = false;
+        break;
+      }
+      if (static_cast<size_t>(n) < cap - have) eof = true;
+      have += static_cast<size_t>(n);
+    }
+    rec.inBuf = buf;
+    rec.inPos = 0;
+    rec.inLen = static_cast<int32_t>(have);
+    Step step = have > 0 ? convertBuffer(cv, in, base) : Step::Done;
+    if (step == Step::Failed) {
+      ok = false;
+      break;
+    }
+    size_t used = std::min(static_cast<size_t>(rec.inPos), have);
+    std::memmove(buf, buf + used, have - used);
+    have -= used;
+    base += static_cast<long long>(used);
+    progressUpdate(&progress, base);
+    if (!eof) {
+      if (used == 0 && have == cap) {
+        complain("%s: no progress at byte offset %lld", in.label, base);
+        ok = false;
+        break;
+      }
+      continue;
+    }
+    if (have == 0) break;
+    if (used > 0) continue;
+    // At the end of the input and stuck. A short input may still be waiting
+    // for a byte order mark that cannot come.
+    if (rec.srcOptions.inDetectBom) {
+      rec.srcOptions.inDetectBom = 0;
+      continue;
+    }
+    if (cv->opts->skip) break;  // -c: a truncated tail is dropped like invalid input
+    complain("%s: incomplete character at end of input, byte offset %lld: %s%s", in.label, base,
+             hexBytes(buf, std::min<size_t>(have, 4)).c_str(), cv->hint.c_str());
+    ok = false;
+    break;
+  }
+  progressEnd(&progress);
+  return ok;
+}
+
+bool terminate(Converter* cv) {
+  CconvRecord& rec = cv->rec;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    rec.outBuf = cv->outBuf.data();
+    rec.outPos = 0;
+    rec.outSize = static_cast<int32_t>(cv->outBuf.size());
+    uint32_t st = cconvTermConvert(&rec);
+    if (rec.outPos > 0 && !writeAll(cv->out, cv->outBuf.data(), static_cast<size_t>(rec.outPos)))
+      return false;
+    if (st == CCONV_OK) return true;
+    if (st != CCONV_OUTPUT_FULL || rec.outPos == 0) {
+      complain("closing the output failed (status %u)", st);
+      return false;
+    }
+  }
+  complain("closing the output failed");
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Charset directory
+
+bool setCharsetDir(const char* dir) {
+  struct stat st;
+  if (stat(dir, &st) != 0) {
+    complain("charset directory %s: %s", dir, std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    complain("charset directory %s: %s", dir, std::strerror(ENOTDIR));
+    return false;
+  }
+  std::string path(dir);
+  if (path.back() != '/') path.push_back('/');
+  // The library keeps at most 259 characters and needs room for its separator.
+  if (path.size() >= CCONV_TEXT_SIZE - 3) {
+    complain("charset directory %s: path too long (at most %d characters)", dir,
+             CCONV_TEXT_SIZE - 4);
+    return false;
+  }
+  if (KVT_setCharsetPath(path.c_str()) != 1) {
+    complain("charset directory %s: could not be set", dir);
+    return false;
+  }
+  return true;
+}
+
+bool loadRules() {
+  if (cconvLoadRule() == 1) return true;
+  complain("no encodings could be loaded from the charset directory %s", KVT_getCharsetPath());
+  return false;
+}
+
+// The <name> of a rule file, which is UTF-16 (either order) or 8-bit text.
+std::string ruleFileName(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::string();
+  std::vector<unsigned char> data;
+  unsigned char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && data.size() < (1u << 20))
+    data.insert(data.end(), chunk, chunk + n);
+  std::fclose(f);
+  std::string text;
+  bool wide = data.size() >= 2 && (data[0] == 0 || data[1] == 0 ||
+                                   (data[0] == 0xFF && data[1] == 0xFE) ||
+                                   (data[0] == 0xFE && data[1] == 0xFF));
+  if (wide) {
+    bool big = (data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0 && data[1] != 0);
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+      unsigned u = big ? (data[i] << 8 | data[i + 1]) : (data[i + 1] << 8 | data[i]);
+      text.push_back(u < 0x80 ? static_cast<char>(u) : '?');
+    }
+  } else {
+    text.assign(data.begin(), data.end());
+  }
+  size_t open = text.find("<name");
+  if (open == std::string::npos) return std::string();
+  size_t gt = text.find('>', open);
+  if (gt == std::string::npos) return std::string();
+  size_t end = text.find('<', gt + 1);
+  if (end == std::string::npos) return std::string();
+  std::string name = text.substr(gt + 1, end - gt - 1);
+  size_t a = name.find_first_not_of(" \t\r\n");
+  size_t b = name.find_last_not_of(" \t\r\n");
+  return a == std::string::npos ? std::string() : name.substr(a, b - a + 1);
+}
+
+int listEncodings() {
+  if (!loadRules()) return kExitUsage;
+  std::string dir = KVT_getCharsetPath();
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) {
+    complain("charset directory %s: %s", dir.c_str(), std::strerror(errno));
+    return kExitUsage;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    std::string f = e->d_name;
+    if (f.size() < 5 || f.compare(f.size() - 4, 4, ".xml") != 0) continue;
+    std::string name = ruleFileName(dir + f);
+    if (name.empty()) continue;
+    // Only the encodings the library accepted are offered.
+    CconvRecord rec;
+    std::memset(&rec, 0, sizeof rec);
+    if (cconvInitConvert(&rec, nullptr, name.c_str()) != CCONV_OK) continue;
+    names.push_back(name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  for (const std::string& n : names) std::printf("%s\n", n.c_str());
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    complain("<stdout>: write error: %s", std::strerror(errno));
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+// ---------------------------------------------------------------------------
+
+int guessFiles(const Options& o) {
+  std::vector<unsigned char> buf(kDetectBytes);
+  int status = kExitOk;
+  for (const char* f : o.files) {
+    Input in;
+    if (!openInput(f, &in)) {
+      status = kExitUsage;
+      continue;
+    }
+    ssize_t n = readFull(in.fd, buf.data(), buf.size());
+    if (n < 0) {
+      complain("%s: read error: %s", in.label, std::strerror(errno));
+      closeInput(&in);
+      status = kExitUsage;
+      continue;
+    }
+    closeInput(&in);
+    CconvChkRecord chk;
+    bool found = detect(buf.data(), static_cast<size_t>(n), &chk);
+    std::printf("%s: encoding=%s bom=%s byteorder=%s eol=%s%s\n", in.label, chk.encodingName,
+                chk.hasBom ? "yes" : "no", chk.bigEndian ? "big-endian" : "little-endian",
+                newlineName(chk.newlineKind), chk.xmlDeclared ? " xml=yes" : "");
+    if (!found && status == kExitOk) status = kExitData;
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    complain("<stdout>: write error: %s", std::strerror(errno));
+    return kExitUsage;
+  }
+  return status;
+}
+
+int convertFiles(Options& o) {
+  const Encoding target = resolveEncoding(o.to);
+  if (o.bom && !target.unicode())
+    return usageError("--bom needs a Unicode target (UTF-8, UTF-16, UCS-2, UCS-4)");
+  if (o.ncr && target.name != "ISO-10646-UCS-2")
+    return usageError("--ncr needs the UCS-2 target");
+
+  CconvDstOptions dst;
+  std::memset(&dst, 0, sizeof dst);
+  dst.outBigEndian = target.order == Order::Little ? 0 : 1;
+  dst.outWriteBom = o.bom ? 1 : 0;
+  dst.substitute = o.replace ? 1 : 0;
+  dst.replacement = o.replacement;
+  std::snprintf(dst.lang, sizeof dst.lang, "%s", o.lang.c_str());
+  dst.newlineConvert = o.eol ? 1 : 0;
+  dst.newlineKind = static_cast<uint32_t>(o.eol);
+  dst.ncrMode = static_cast<uint32_t>(o.ncr);
+
+  Encoding source;
+  if (o.from) {
+    source = resolveEncoding(o.from);
+    if (source.name.size() >= CCONV_TEXT_SIZE) {
+      complain("unknown encoding '%s'", o.from);
+      return kExitUsage;
+    }
+  }
+  if (target.name.size() >= CCONV_TEXT_SIZE) {
+    complain("unknown encoding '%s'", o.to);
+    return kExitUsage;
+  }
+
+  if (!loadRules()) return kExitUsage;
+
+  Converter cv;
+  cv.opts = &o;
+  std::memset(&cv.rec, 0, sizeof cv.rec);
+  if (cconvInitConvert(&cv.rec, &dst, target.name.c_str()) != CCONV_OK) {
+    complain("unknown encoding '%s'", o.to);
+    return kExitUsage;
+  }
+  if (o.from) {
+    CconvSrcOptions src = sourceOptions(source, o.skip);
+    if (cconvChgCharset(&cv.rec, &src, source.name.c_str()) != CCONV_OK) {
+      complain("unknown encoding '%s'", o.from);
+      return kExitUsage;
+    }
+  }
+
+  // Every input must open before anything is written.
+  std::vector<Input> inputs;
+  for (const char* f : o.files) {
+    Input in;
+    if (!openInput(f, &in)) {
+      for (Input& i : inputs) closeInput(&i);
+      return kExitUsage;
+    }
+    inputs.push_back(in);
+  }
+
+  Output out;
+  if (o.output && !openOutput(o.output, &out)) {
+    for (Input& i : inputs) closeInput(&i);
+    return kExitUsage;
+  }
+  cv.out = &out;
+  cv.inBuf.resize(kChunk);
+  cv.outBuf.resize(kChunk);
+  cv.scratch.resize(kChunk);
+
+  int status = kExitOk;
+  for (Input& in : inputs) {
+    ssize_t n = readFull(in.fd, cv.inBuf.data(), cv.inBuf.size());
+    if (n < 0) {
+      complain("%s: read error: %s", in.label, std::strerror(errno));
+      status = kExitUsage;
+      break;
+    }
+    size_t have = static_cast<size_t>(n);
+    bool eof = have < cv.inBuf.size();
+    // Each input gets its own source, so a second file starts in the initial
+    // shift state and may be in another encoding; the output goes on.
+    Encoding src = source;
+    if (!o.from) {
+      if (have == 0) {
+        closeInput(&in);
+        continue;
+      }
+      CconvChkRecord chk;
+      if (!detect(cv.inBuf.data(), have, &chk)) {
+        complain("%s: cannot detect the encoding; name it with -f", in.label);
+        status = kExitData;
+        break;
+      }
+      src = detectedEncoding(chk);
+      cv.hint = " (input detected as " + src.name + "; name its encoding with -f)";
+    }
+    CconvSrcOptions srcOpts = sourceOptions(src, o.skip);
+    if (cconvChgCharset(&cv.rec, &srcOpts, src.name.c_str()) != CCONV_OK) {
+      complain("%s: unknown encoding '%s'", in.label, src.name.c_str());
+      status = o.from ? kExitUsage : kExitData;
+      break;
+    }
+    if (!convertInput(&cv, in, have, eof)) {
+      status = out.failed ? kExitUsage : kExitData;
+      break;
+    }
+    closeInput(&in);
+  }
+  for (Input& i : inputs) closeInput(&i);
+  if (status == kExitOk && !terminate(&cv)) status = out.failed ? kExitUsage : kExitData;
+  if (!finishOutput(&out, status == kExitOk) && status == kExitOk) status = kExitUsage;
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  int rc = parseArgs(argc, argv, &o);
+  if (rc >= 0) return rc;
+  if (o.charsetDir && !setCharsetDir(o.charsetDir)) return kExitUsage;
+  if (o.list) return listEncodings();
+  if (o.guess) return guessFiles(o);
+  return convertFiles(o);
+}
