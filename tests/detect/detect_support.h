@@ -1,10 +1,14 @@
-// Helpers of the detection tests: every buffer ends exactly at the end of its
-// heap block, so that AddressSanitizer reports any read past inLen.
+// Helpers of the detection tests. Every buffer ends exactly at the end of its
+// heap block, so that AddressSanitizer reports any read past inLen; legacy
+// text is made by the C library's iconv (a peer converter), so that the tests
+// do not depend on our own encoders.
 #ifndef ZK_TEST_DETECT_SUPPORT_H
 #define ZK_TEST_DETECT_SUPPORT_H
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -27,19 +31,25 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
 
 inline Bytes repeat(const Bytes& unit, std::size_t times) {
   Bytes out;
-  for (std::size_t k = 0; k < times; ++k) out.insert(out.end(), unit.begin(), unit.end());
+  while (times-- > 0) out = out + unit;
+  return out;
+}
+
+// ASCII text spread into units of `width` bytes, in the given order.
+inline Bytes wide(const std::string& s, int width, bool bigEndian) {
+  Bytes out;
+  for (unsigned char c : s) {
+    for (int k = 0; k < width; ++k) out.push_back((bigEndian ? k == width - 1 : k == 0) ? c : 0);
+  }
   return out;
 }
 
 // A copy of `data` in a block of exactly its size.
-struct Exact {
-  explicit Exact(const Bytes& data) : size(data.size()), block(new std::uint8_t[data.size()]) {
-    if (size > 0) std::memcpy(block.get(), data.data(), size);
-  }
-  const unsigned char* ptr() const { return block.get(); }
-  std::size_t size;
-  std::unique_ptr<std::uint8_t[]> block;
-};
+inline std::unique_ptr<std::uint8_t[]> exactCopy(const Bytes& data) {
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[data.size()]);
+  if (!data.empty()) std::memcpy(block.get(), data.data(), data.size());
+  return block;
+}
 
 struct Detected {
   int ret;
@@ -48,19 +58,19 @@ struct Detected {
 };
 
 // Runs cconvChkEncode on [pos, data.size()) of a record first filled with
-// garbage, and checks that the call put back the range.
+// garbage, and checks that the call put back the range and that 0 goes with
+// "unknown" and no class.
 inline Detected detect(const Bytes& data, std::int32_t pos = 0) {
-  Exact buf(data);
+  const auto buf = exactCopy(data);
   Detected d{};
   std::memset(&d.rec, 0xA5, sizeof d.rec);
-  d.rec.inBuf = buf.ptr();
+  d.rec.inBuf = buf.get();
   d.rec.inPos = pos;
   d.rec.inLen = static_cast<std::int32_t>(data.size());
   d.ret = cconvChkEncode(&d.rec);
-  EXPECT_EQ(d.rec.inBuf, buf.ptr());
+  EXPECT_EQ(d.rec.inBuf, buf.get());
   EXPECT_EQ(d.rec.inPos, pos);
   EXPECT_EQ(d.rec.inLen, static_cast<std::int32_t>(data.size()));
-  // 0 and "unknown" go together; a settled name always has a class.
   EXPECT_EQ(d.ret, d.rec.encodingClass == 0 ? 0 : 1);
   if (d.ret == 0) {
     EXPECT_EQ(d.name(), "unknown");
@@ -69,17 +79,40 @@ inline Detected detect(const Bytes& data, std::int32_t pos = 0) {
   return d;
 }
 
-// A record over an exact copy, for calling the inner operations; the copy
-// lives as long as the Scoped object.
+// What a call should report; a negative field (or a null name) is not checked.
+struct Want {
+  Bytes in;
+  const char* name = nullptr;
+  std::int32_t pos = 0;
+  int decl = -1, bom = -1, be = -1, nl = -1, cls = -1;
+};
+
+inline void expectDetect(const Want& w) {
+  const Detected d = detect(w.in, w.pos);
+  if (w.name != nullptr) {
+    EXPECT_EQ(d.name(), w.name);
+  }
+  const auto field = [](int want, std::uint32_t got, const char* what) {
+    if (want >= 0) {
+      EXPECT_EQ(got, static_cast<std::uint32_t>(want)) << what;
+    }
+  };
+  field(w.decl, d.rec.xmlDeclared, "xmlDeclared");
+  field(w.bom, d.rec.hasBom, "hasBom");
+  field(w.be, d.rec.bigEndian, "bigEndian");
+  field(w.nl, d.rec.newlineKind, "newlineKind");
+  field(w.cls, d.rec.encodingClass, "encodingClass");
+}
+
+// A record over an exact copy, for calling the inner operations.
 struct Scoped {
-  explicit Scoped(const Bytes& data, std::int32_t pos = 0) : buf(data) {
+  explicit Scoped(const Bytes& data) : buf(exactCopy(data)) {
     std::memset(&rec, 0, sizeof rec);
-    rec.inBuf = buf.ptr();
-    rec.inPos = pos;
+    rec.inBuf = buf.get();
     rec.inLen = static_cast<std::int32_t>(data.size());
     rec.bigEndian = 1;
   }
-  Exact buf;
+  std::unique_ptr<std::uint8_t[]> buf;
   CconvChkRecord rec;
 };
 
@@ -88,6 +121,27 @@ inline zk::ChkScores scoresOf(const Bytes& data) {
   zk::ChkScores out{};
   zk::chkScoreAll(&s.rec, &out);
   return out;
+}
+
+// Converts `in` with iconv; characters the target lacks are dropped.
+// Returns false when iconv cannot open the pair.
+inline bool peerConvert(const std::string& in, const char* from, const char* to, Bytes* out) {
+  iconv_t cd = iconv_open((std::string(to) + "//IGNORE").c_str(), from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string src = in;
+  out->assign(4 * src.size() + 16, 0);  // room for UCS-4 and for escapes
+  char* inp = src.data();
+  char* outp = reinterpret_cast<char*>(out->data());
+  std::size_t inLeft = src.size(), outLeft = out->size();
+  while (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) &&
+         errno == EILSEQ && inLeft > 0) {
+    ++inp;  // skip what the target cannot take
+    --inLeft;
+  }
+  iconv(cd, nullptr, nullptr, &outp, &outLeft);  // back to the initial shift state
+  out->resize(out->size() - outLeft);
+  iconv_close(cd);
+  return true;
 }
 
 }  // namespace zkdetect
