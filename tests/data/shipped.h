@@ -1,67 +1,56 @@
-// The shipped charset directory, reached from tests through a private copy.
+// Conversions through the shipped charset directory, and the reference
+// vectors of tests/data/ref.
 #ifndef ZK_TEST_SHIPPED_H
 #define ZK_TEST_SHIPPED_H
 
-#include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
+#include "support/convert.h"
 #include "support/testdir.h"
-#include "zrkvt16.h"
 
 namespace zktest {
 
-using Bytes = std::vector<std::uint8_t>;
+using Cps = std::vector<std::uint32_t>;
 
-// A fresh directory whose files link to data/base2 of the source tree, so
-// that compiled tables are written there and never go stale between runs.
-// `skip` names files to leave out. The library is pointed at it, which it
-// allows once per process: ctest runs every test case in a process of its
-// own; tests that share a process use shippedDir().
-class ShippedDir {
- public:
-  explicit ShippedDir(const std::vector<std::string>& skip = {});
-  const TestDir& dir() const { return dir_; }
-  // Replaces a linked file by a copy the test may change.
-  void copyOver(const std::string& name);
+// A fresh directory of links to data/base2 of the source tree (no compiled
+// files, so none goes stale between runs), made the library's charset path
+// on first use. That is allowed once per process; ctest runs each case in its own.
+const TestDir& shippedDir();
 
- private:
-  TestDir dir_;
-};
+// Row byte first on both sides.
+inline const CconvSrcOptions kSrcBE{1, 0, 0};
+inline const CconvDstOptions kDstBE{1, 0, 0, 0, {}, 0, 0, 0};
+// `in` from `source` to `target` in that order, fed `piece` bytes at a time
+// (0: all at once).
+ConvertResult run(const Bytes& in, const char* source, const char* target, int piece = 0);
+// The code points `in` decodes to, or nullopt when it does not convert.
+std::optional<Cps> decode(const Bytes& in, const char* source);
 
-struct Outcome {
-  std::uint32_t status = 0;  // of the last call: CCONV_OK when all went through
-  Bytes out;
-  std::int32_t inPos = 0;
-};
-
-// One-shot conversion with row byte first on both sides; the output buffer
-// is large enough. `chunks` > 1 feeds the input in pieces of that many bytes.
-// The process's one ShippedDir, made on first use.
-const ShippedDir& shippedDir();
-
-Outcome convert(const Bytes& in, const char* source, const char* target, std::size_t chunk = 0);
-
-// A reusable conversion for many small inputs of one encoding pair.
-class Converter {
- public:
-  Converter(const char* source, const char* target);
-  Outcome run(const Bytes& in);
-  bool ready() const { return ready_; }
-
- private:
-  std::string source_;
-  std::string target_;
-  bool ready_ = false;
-};
-
-Bytes ucs4(const std::vector<std::uint32_t>& cps);
-std::vector<std::uint32_t> fromUcs4(const Bytes& b);
+Bytes ucs4(const Cps& cps);
+Cps fromUcs4(const Bytes& b);
+Bytes utf16(const Cps& cps);
 Bytes hexBytes(const std::string& hex);
 std::string hexString(const Bytes& b);
 
-// Reads `rel` below the source tree.
-std::string readSourceFile(const std::string& rel);
+// A file of tests/data/ref (tools/gen_reference.py): D lines (bytes, code
+// points, whether Python writes them back), X lines (rejected bytes), E lines
+// (a character and the bytes Python writes for it).
+struct Reference {
+  struct Dec {
+    Bytes bytes;
+    Cps cps;
+    bool roundTrip;
+  };
+  std::vector<Dec> decodes;
+  std::vector<Bytes> rejected;
+  std::vector<std::pair<std::uint32_t, Bytes>> encodes;
+};
+Reference loadReference(const std::string& codec);
+
+// The EUC-JP-FIX form of an EUC-JP code (00 xx for single bytes and SS2, the
+// JIS X 0212 code with the high bit of its first byte only), empty for none.
+Bytes eucJpFix(const Bytes& b);
 
 }  // namespace zktest
 
