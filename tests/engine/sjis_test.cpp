@@ -2,189 +2,116 @@
 // the JIS X 0208 table of the C library's EUC-JP converter.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine/engine.h"
 #include "engine/world.h"
 
 namespace {
 
-using zktest::Bytes;
-using zktest::convert;
-using zktest::hex;
-using zktest::ucs4;
-
-CconvSrcOptions kBigIn = zktest::srcBig();
-CconvSrcOptions kBigInSkip = zktest::srcBig(true);
-CconvDstOptions kBigOut = zktest::dstBig();
-
-Bytes toUcs4(const char* source, const Bytes& in, const CconvSrcOptions* src = &kBigIn) {
-  auto r = convert("UCS4T", source, in, src, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_OK) << source << " " << hex(in);
-  return r.out;
-}
+using namespace zktest;
 
 TEST(ShiftJis, AgreesWithPeerOverEveryJisX0208Character) {
-  zktest::World w;
-  Bytes sjis;
-  Bytes expected;
+  World w;
+  Bytes sjis, expected;
   int chars = 0;
-  for (std::uint32_t lead = 0x81; lead <= 0xEF; ++lead) {
-    if (lead > 0x9F && lead < 0xE0) continue;
-    for (std::uint32_t trail = 0x40; trail <= 0xFC; ++trail) {
-      if (trail == 0x7F) continue;
-      Bytes pair{static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail)};
-      Bytes u = zktest::peer("UCS-4BE", "SHIFT_JIS", pair);
-      if (u.size() != 4) continue;
-      // Where the peer's Shift_JIS and EUC-JP differ (its 0x815F is U+005C),
-      // our one JIS X 0208 table cannot agree with both.
-      Bytes viaEuc = zktest::peer("UCS-4BE", "EUC-JP",
-                                  {static_cast<std::uint8_t>(0x80 | (zk::sjisToJis((lead << 8) | trail) >> 8)),
-                                   static_cast<std::uint8_t>(0x80 | (zk::sjisToJis((lead << 8) | trail) & 0xFF))});
-      if (viaEuc != u) continue;
-      sjis.insert(sjis.end(), pair.begin(), pair.end());
-      expected.insert(expected.end(), u.begin(), u.end());
-      ++chars;
-    }
+  for (std::uint32_t code = 0x8140; code <= 0xEFFC; ++code) {
+    const std::uint32_t jis = zk::sjisToJis(code);
+    if (jis < 0x100) continue;
+    const Bytes pair{std::uint8_t(code >> 8), std::uint8_t(code)};
+    const Bytes u = peer("UCS-4BE", "SHIFT_JIS", pair);
+    // Where the peer's Shift_JIS and EUC-JP differ (its 0x815F is U+005C),
+    // our one JIS X 0208 table cannot agree with both.
+    if (u.size() != 4 ||
+        peer("UCS-4BE", "EUC-JP", {std::uint8_t(0x80 | jis >> 8), std::uint8_t(0x80 | jis)}) != u)
+      continue;
+    sjis.insert(sjis.end(), pair.begin(), pair.end());
+    expected.insert(expected.end(), u.begin(), u.end());
+    ++chars;
   }
   ASSERT_GT(chars, 6800);
-  EXPECT_EQ(toUcs4("Shift_JIS", sjis), expected);
-  auto back = convert("Shift_JIS", "UCS4T", expected, &kBigIn, &kBigOut);
-  EXPECT_EQ(back.status, CCONV_OK);
-  EXPECT_EQ(back.out, sjis);
+  expectConversion("UCS4T", "Shift_JIS", sjis, expected);
+  expectConversion("Shift_JIS", "UCS4T", expected, sjis);
+  const ConvertResult back = convert("Shift_JIS", "UCS4T", expected, &kBigIn, &kBigOut);
   EXPECT_EQ(back.inChars, chars);
   EXPECT_EQ(back.outChars, chars);
 }
 
-TEST(ShiftJis, SingleBytesAndDocumentedPairs) {
-  zktest::World w;
-  EXPECT_EQ(toUcs4("Shift_JIS", {0x82, 0xA0, 0x41, 0xB1, 0x88, 0x9F}),
-            ucs4({0x3042, 0x41, 0xFF71, 0x4E9C}));
-  auto r = convert("Shift_JIS", "UCS4T", ucs4({0x3042, 0x41, 0xFF71}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x82, 0xA0, 0x41, 0xB1}));
-  // A Roman byte is a character even when its table does not map it: ESC
-  // has no Unicode value and is written as a control code.
-  EXPECT_EQ(toUcs4("Shift_JIS", {0x1B}), ucs4({0x1B}));
-}
-
-TEST(ShiftJis, TruncatedAndInvalidPairs) {
-  zktest::World w;
-  auto r = convert("UCS4T", "Shift_JIS", {0x41, 0x82}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_NEED_INPUT);
-  EXPECT_EQ(r.inPos, 1);
-  EXPECT_EQ(r.out, ucs4({0x41}));
-
-  // A bad pair consumes its first byte only.
-  for (std::uint8_t bad : {0x80, 0xA0, 0xFD, 0xFF}) {
-    r = convert("UCS4T", "Shift_JIS", {0x41, bad, 0x42}, &kBigIn, &kBigOut);
-    EXPECT_EQ(r.status, CCONV_INVALID) << int(bad);
-    EXPECT_EQ(r.inPos, 2) << int(bad);
-    EXPECT_EQ(toUcs4("Shift_JIS", {0x41, bad, 0x42}, &kBigInSkip), ucs4({0x41, 0x42}));
+TEST(ShiftJisFamily, CharactersStatusesPositionsAndSkips) {
+  World w;
+  expectCases({
+      // A Roman byte is a character even when its table does not map it:
+      // ESC has no Unicode value and is read as a control code.
+      {"UCS4T", "Shift_JIS", "82A0 41 B1 889F 1B", "3042 41 FF71 4E9C 1B"},
+      {"Shift_JIS", "UCS4T", "3042 41 FF71", "82A0 41 B1"},
+      {"UCS4T", "Shift_JIS", "41 82", "41", CCONV_NEED_INPUT, 1},
+      // A bad pair, or a well-formed one without a character, consumes its
+      // first byte only.
+      {"UCS4T", "Shift_JIS", "817F", "", CCONV_INVALID, 1},
+      {"UCS4T", "Shift_JIS", "8540", "", CCONV_INVALID, 1},
+      // SJISX places U+3042 in a set whose code (0xA4A2) has no Shift_JIS form.
+      {"SJISX", "UCS4T", "41 3042", "41", CCONV_UNMAPPABLE, 8},
+      // Shift_JIS-2004: plane 2, and 0x82F5 (JIS X 0213 0x2477) is a base and
+      // a combining code point.
+      {"UCS4T", "Shift_JIS-2004", "F040 FCFC 82F5", "20089 2A6B2 304B 309A"},
+      {"Shift_JIS-2004", "UCS4T", "20089 2A6B2 3042", "F040 FCFC 82A0"},
+      // Kept in its set, a pair stays one code; a base and a mark that the
+      // table knows stay two codes.
+      {"Shift_JIS-2004", "Shift_JIS-2004", "82F5 41 82A9", "82F5 41 82A9"},
+      // Into plain Shift_JIS the mark has no code: the whole character is refused.
+      {"Shift_JIS", "Shift_JIS-2004", "82F5", "", CCONV_UNMAPPABLE, 2},
+      // Windows-31J: the vendor row and the user area, both ways, and their
+      // bounds. Plain Shift_JIS has neither.
+      {"UCS4T", "WINDOWS31J", "8740 82A0 F040 F09F F0FC", "2460 3042 E000 E100 E15D"},
+      {"WINDOWS31J", "UCS4T", "2460 E000 E100 E15D 2116", "8740 F040 F09F F0FC 8782"},
+      {"UCS4T", "WINDOWS31J", "F140", "", CCONV_INVALID, 1},
+      {"WINDOWS31J", "UCS4T", "E15E", "", CCONV_UNMAPPABLE, 4},
+      {"Shift_JIS", "WINDOWS31J", "8740", "", CCONV_UNMAPPABLE, 2},
+      {"UCS4T", "Shift_JIS", "8740", "", CCONV_INVALID, 1},
+      // OASYS/Win: table-driven Shift_JIS. A lead byte with a bad trail: the
+      // two-byte sets reject it, nothing else takes it.
+      {"UCS4T", "OASYS_WIN", "41 82A0 B1 F041", "41 3042 FF71 E001"},
+      {"OASYS_WIN", "UCS4T", "41 3042 E001", "41 82A0 F041"},
+      {"UCS4T", "OASYS_WIN", "8220", "", CCONV_INVALID, 0},
+      // OASYS online: fixed two-byte codes read, the Roman byte written as one.
+      {"UCS4T", "OASYS_ONLINE", "00B1 0041 2422 A4A2", "FF71 41 3042 E0A2"},
+      {"UCS4T", "OASYS_ONLINE", "1041", "", CCONV_INVALID, 1},
+      {"UCS4T", "OASYS_ONLINE", "24", "", CCONV_NEED_INPUT, 0},
+      {"OASYS_ONLINE", "UCS4T", "3042 41", "2422 41"},
+  });
+  EXPECT_EQ(
+      convert("Shift_JIS-2004", "Shift_JIS-2004", {0x82, 0xF5, 0x41}, &kBigIn, &kBigOut).outChars,
+      2);
+  // Skipped: after a bad trail the 0x7F is read on its own, as DEL; an
+  // unmapped pair of a table-driven source goes whole, but a pair the
+  // transform rejects was never read as a pair.
+  expectCases({{"UCS4T", "Shift_JIS", "817F", "7F"},
+               {"UCS4T", "EUCT", "A9A1 A4A2 41", "3042 41"},
+               {"UCS4T", "OASYS_WIN", "8220 41", "20 41"}},
+              &kBigSkip);
+  for (const char* bad : {"80", "A0", "FD", "FF"}) {
+    const std::string in = std::string("41 ") + bad + " 42";
+    expectCases({{"UCS4T", "Shift_JIS", in, "41", CCONV_INVALID, 2}});
+    expectCases({{"UCS4T", "Shift_JIS", in, "41 42"}}, &kBigSkip);
   }
-  r = convert("UCS4T", "Shift_JIS", {0x81, 0x7F}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_INVALID);
-  EXPECT_EQ(r.inPos, 1);
-  // ...and the 0x7F is then read on its own, as DEL.
-  EXPECT_EQ(toUcs4("Shift_JIS", {0x81, 0x7F}, &kBigInSkip), ucs4({0x7F}));
-  // A well-formed pair with no character in the table is invalid too.
-  r = convert("UCS4T", "Shift_JIS", {0x85, 0x40}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_INVALID);
-  EXPECT_EQ(r.inPos, 1);
-}
-
-TEST(ShiftJis, CodesTheTransformCannotWriteAreUnmappable) {
-  zktest::World w;
-  // SJISX places U+3042 in a set whose code (0xA4A2) has no Shift_JIS form.
-  auto r = convert("SJISX", "UCS4T", ucs4({0x41, 0x3042}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_UNMAPPABLE);
-  EXPECT_EQ(r.out, Bytes{0x41});
-  EXPECT_EQ(r.inPos, 8);
-}
-
-TEST(ShiftJis2004, PlaneTwoAndPairs) {
-  zktest::World w;
-  EXPECT_EQ(toUcs4("Shift_JIS-2004", {0xF0, 0x40, 0xFC, 0xFC}), ucs4({0x20089, 0x2A6B2}));
-  auto r = convert("Shift_JIS-2004", "UCS4T", ucs4({0x20089, 0x2A6B2, 0x3042}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0xF0, 0x40, 0xFC, 0xFC, 0x82, 0xA0}));
-  // 0x82F5 is JIS X 0213 0x2477: a base and a combining code point.
-  EXPECT_EQ(toUcs4("Shift_JIS-2004", {0x82, 0xF5}), ucs4({0x304B, 0x309A}));
-  // Kept in its set, the pair is one code and is not followed by its mark.
-  r = convert("Shift_JIS-2004", "Shift_JIS-2004", {0x82, 0xF5, 0x41}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x82, 0xF5, 0x41}));
-  EXPECT_EQ(r.outChars, 2);
-  // Into plain Shift_JIS the mark has no code: the whole character is refused.
-  r = convert("Shift_JIS", "Shift_JIS-2004", {0x82, 0xF5}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_UNMAPPABLE);
-  EXPECT_TRUE(r.out.empty());
-  // A base and a mark that the target table knows come out as two codes.
-  r = convert("Shift_JIS-2004", "Shift_JIS-2004", {0x82, 0xA9}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x82, 0xA9}));
 }
 
 TEST(ShiftJis2004, PairComposedFromCodePoints) {
-  zktest::World w;
+  World w;
   CconvRecord rec{};
   ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "Shift_JIS-2004"), CCONV_OK);
   rec.inCharset = w.ucs4->id;
-  rec.code = 0x304B;
-  rec.rawCode = 0x304B;
-  rec.ucs = 0x304B;
+  rec.code = rec.rawCode = rec.ucs = 0x304B;
   rec.ucs2 = 0x309A;
   ASSERT_EQ(zk::placeChar(&rec), 1);
-  EXPECT_EQ(rec.outCharset, w.jis0213->id);
-  EXPECT_EQ(rec.outCode, 0x2477u);
-  EXPECT_EQ(rec.ucs2, 0u);
+  EXPECT_EQ(std::tie(rec.outCharset, rec.outCode, rec.ucs2),
+            std::make_tuple(w.jis0213->id, 0x2477u, 0u));
   // Base plus a mark of the table but no row of its own: two codes.
   rec.status = CCONV_CHAR;
   rec.ucs = 0x304B;
   rec.ucs2 = 0x0300;
   ASSERT_EQ(zk::placeChar(&rec), 1);
-  EXPECT_EQ(rec.outCode, 0x242Bu);
-  EXPECT_EQ(rec.ucs2, 0x2B5Cu);
-}
-
-TEST(Windows31j, VendorRowsAndUserArea) {
-  zktest::World w;
-  EXPECT_EQ(toUcs4("WINDOWS31J", {0x87, 0x40, 0x82, 0xA0, 0xF0, 0x40, 0xF0, 0x9F, 0xF0, 0xFC}),
-            ucs4({0x2460, 0x3042, 0xE000, 0xE100, 0xE15D}));
-  auto r = convert("WINDOWS31J", "UCS4T", ucs4({0x2460, 0xE000, 0xE100, 0xE15D, 0x2116}), &kBigIn,
-                   &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x87, 0x40, 0xF0, 0x40, 0xF0, 0x9F, 0xF0, 0xFC, 0x87, 0x82}));
-  // Beyond the user area.
-  r = convert("UCS4T", "WINDOWS31J", {0xF1, 0x40}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_INVALID);
-  EXPECT_EQ(r.inPos, 1);
-  r = convert("WINDOWS31J", "UCS4T", ucs4({0xE15E}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_UNMAPPABLE);
-  // Plain Shift_JIS has neither the vendor row nor the user area.
-  r = convert("Shift_JIS", "WINDOWS31J", {0x87, 0x40}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_UNMAPPABLE);
-  EXPECT_EQ(convert("UCS4T", "Shift_JIS", {0x87, 0x40}, &kBigIn, &kBigOut).status, CCONV_INVALID);
-}
-
-TEST(OasysWin, TableDrivenShiftJis) {
-  zktest::World w;
-  EXPECT_EQ(toUcs4("OASYS_WIN", {0x41, 0x82, 0xA0, 0xB1, 0xF0, 0x41}),
-            ucs4({0x41, 0x3042, 0xFF71, 0xE001}));
-  auto r = convert("OASYS_WIN", "UCS4T", ucs4({0x41, 0x3042, 0xE001}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x41, 0x82, 0xA0, 0xF0, 0x41}));
-  // A lead byte and a bad trail: the two-byte sets reject it, nothing else takes it.
-  r = convert("UCS4T", "OASYS_WIN", {0x82, 0x20}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_INVALID);
-  EXPECT_EQ(r.inPos, 0);
-}
-
-TEST(OasysOnline, FixedTwoByteCodes) {
-  zktest::World w;
-  EXPECT_EQ(toUcs4("OASYS_ONLINE", {0x00, 0xB1, 0x00, 0x41, 0x24, 0x22, 0xA4, 0xA2}),
-            ucs4({0xFF71, 0x41, 0x3042, 0xE0A2}));
-  auto r = convert("UCS4T", "OASYS_ONLINE", {0x10, 0x41}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_INVALID);
-  EXPECT_EQ(r.inPos, 1);
-  r = convert("UCS4T", "OASYS_ONLINE", {0x24}, &kBigIn, &kBigOut);
-  EXPECT_EQ(r.status, CCONV_NEED_INPUT);
-  EXPECT_EQ(r.inPos, 0);
-  // Written back: the JIS C 6226 code as two bytes, the Roman byte as one.
-  r = convert("OASYS_ONLINE", "UCS4T", ucs4({0x3042, 0x41}), &kBigIn, &kBigOut);
-  EXPECT_EQ(r.out, (Bytes{0x24, 0x22, 0x41}));
+  EXPECT_EQ(std::tie(rec.outCode, rec.ucs2), std::make_tuple(0x242Bu, 0x2B5Cu));
 }
 
 }  // namespace

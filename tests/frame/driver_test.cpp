@@ -2,20 +2,18 @@
 // substitution and the calls used in the wrong order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <tuple>
 
 #include "engine/world.h"
 #include "frame/registry.h"
 
 namespace {
 
-using zktest::Bytes;
-using zktest::convert;
-using zktest::ucs4;
-
-CconvSrcOptions kBigIn = zktest::srcBig();
-CconvDstOptions kBigOut = zktest::dstBig();
+using namespace zktest;
 
 CconvDstOptions substituting(std::uint32_t replacement = 0) {
   CconvDstOptions o = kBigOut;
@@ -26,29 +24,37 @@ CconvDstOptions substituting(std::uint32_t replacement = 0) {
 
 void point(CconvRecord& rec, const Bytes& in, Bytes& out) {
   rec.inBuf = in.data();
-  rec.inPos = 0;
+  rec.inPos = rec.outPos = 0;
   rec.inLen = static_cast<std::int32_t>(in.size());
   rec.outBuf = out.data();
-  rec.outPos = 0;
   rec.outSize = static_cast<std::int32_t>(out.size());
 }
 
-TEST(DriverCalls, NullAndUnpreparedRecords) {
-  zktest::World w;
+// A record prepared for `to` <- `from` with big-endian options.
+void prepare(CconvRecord& rec, const char* to, const char* from,
+             const CconvDstOptions* dst = &kBigOut) {
+  ASSERT_EQ(cconvInitConvert(&rec, dst, to), CCONV_OK);
+  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, from), CCONV_OK);
+}
+
+Bytes written(const Bytes& out, const CconvRecord& rec) {
+  return Bytes(out.begin(), out.begin() + rec.outPos);
+}
+
+TEST(DriverCalls, NullUnpreparedAndBrokenRecords) {
+  World w;
   EXPECT_EQ(cconvInitConvert(nullptr, nullptr, "Shift_JIS"), CCONV_ERROR);
   EXPECT_EQ(cconvChgCharset(nullptr, nullptr, "Shift_JIS"), CCONV_ERROR);
   EXPECT_EQ(cconvConvert(nullptr), CCONV_ERROR);
   EXPECT_EQ(cconvTermConvert(nullptr), CCONV_ERROR);
-
   CconvRecord rec{};
   EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
   EXPECT_EQ(rec.status, static_cast<std::uint32_t>(CCONV_ERROR));
   EXPECT_EQ(cconvTermConvert(&rec), CCONV_OK);
   EXPECT_EQ(cconvInitConvert(&rec, nullptr, nullptr), CCONV_ERROR);
   EXPECT_EQ(cconvChgCharset(&rec, nullptr, nullptr), CCONV_ERROR);
-  // A target and no source.
   ASSERT_EQ(cconvInitConvert(&rec, nullptr, "Shift_JIS"), CCONV_OK);
-  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
+  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);  // a target and no source
   // A source set first is cleared by the target's preparation.
   CconvRecord early{};
   ASSERT_EQ(cconvChgCharset(&early, nullptr, "Shift_JIS"), CCONV_OK);
@@ -65,7 +71,7 @@ TEST(DriverCalls, NullAndUnpreparedRecords) {
 }
 
 TEST(DriverCalls, NamesMatchInAnyCaseUpToTheWorkBuffer) {
-  zktest::World w;
+  World w;
   CconvRecord rec{};
   char name[] = "SHIFT_JIS";
   ASSERT_EQ(cconvInitConvert(&rec, nullptr, name), CCONV_OK);
@@ -73,45 +79,36 @@ TEST(DriverCalls, NamesMatchInAnyCaseUpToTheWorkBuffer) {
   EXPECT_EQ(rec.dstId, 1001u);
   ASSERT_EQ(cconvChgCharset(&rec, nullptr, "euct"), CCONV_OK);
   EXPECT_STREQ(reinterpret_cast<zk::RuleDef*>(rec.srcRule)->name, "euct");
-
   // 271 characters fit the work buffer; 272 and more match nothing.
-  std::string fits = std::string(271 - 4, 'x') + "long";
-  std::string tooLong = std::string(272 - 4, 'x') + "long";
-  zktest::injectRule(fits, "constSAME", "destSAME", {w.latin});
-  zktest::injectRule(tooLong, "constSAME", "destSAME", {w.latin});
-  zktest::injectDone();
+  const std::string fits = std::string(267, 'x') + "long", tooLong = "x" + fits;
+  injectRule(fits, "constSAME", "destSAME", {w.latin});
+  injectRule(tooLong, "constSAME", "destSAME", {w.latin});
+  injectDone();
   EXPECT_EQ(cconvInitConvert(&rec, nullptr, fits.c_str()), CCONV_OK);
   EXPECT_EQ(cconvChgCharset(&rec, nullptr, fits.c_str()), CCONV_OK);
   EXPECT_EQ(cconvChgCharset(&rec, nullptr, tooLong.c_str()), CCONV_ERROR);
   EXPECT_EQ(cconvInitConvert(&rec, nullptr, tooLong.c_str()), CCONV_ERROR);
   EXPECT_EQ(rec.constEntry, nullptr);
-  std::string huge(100000, 'y');
-  EXPECT_EQ(cconvInitConvert(&rec, nullptr, huge.c_str()), CCONV_ERROR);
+  EXPECT_EQ(cconvInitConvert(&rec, nullptr, std::string(100000, 'y').c_str()), CCONV_ERROR);
 }
 
 TEST(DriverCalls, InitClearsLibraryFieldsOnly) {
-  zktest::World w;
+  World w;
   CconvRecord rec;
   std::memset(&rec, 0x5A, sizeof rec);
-  Bytes in{0x41};
-  Bytes out(4);
+  Bytes in{0x41}, out(4);
   point(rec, in, out);
   rec.inChars = 7;
   rec.srcOptions.skipInvalid = 1;
   CconvDstOptions opts = kBigOut;
   std::snprintf(opts.lang, sizeof opts.lang, "ja");
   ASSERT_EQ(cconvInitConvert(&rec, &opts, "UCS4T"), CCONV_OK);
-  EXPECT_EQ(rec.inBuf, in.data());
-  EXPECT_EQ(rec.inChars, 7);
-  EXPECT_EQ(rec.srcOptions.skipInvalid, 1u);
+  EXPECT_EQ(std::tie(rec.inBuf, rec.inChars, rec.srcOptions.skipInvalid),
+            std::make_tuple(in.data(), 7, 1u));
   EXPECT_EQ(rec.srcRule, nullptr);
-  EXPECT_EQ(rec.ucs2, 0u);
-  EXPECT_EQ(rec.outDesignation, 0u);
-  EXPECT_EQ(rec.subWide.code, 0u);
-  EXPECT_EQ(rec.subNarrow.unit, 0);
-  EXPECT_STREQ(rec.lang, "ja");
-  EXPECT_STREQ(rec.langWritten, "ja");
-  EXPECT_STREQ(rec.langCurrent, "ja");
+  EXPECT_EQ(std::tie(rec.ucs2, rec.outDesignation, rec.subWide.code, rec.subNarrow.unit),
+            std::make_tuple(0u, 0u, 0u, 0));
+  for (const char* tag : {rec.lang, rec.langWritten, rec.langCurrent}) EXPECT_STREQ(tag, "ja");
   // An unknown target clears as well, and leaves no target.
   EXPECT_EQ(cconvInitConvert(&rec, &opts, "no-such-encoding"), CCONV_ERROR);
   EXPECT_EQ(rec.constEntry, nullptr);
@@ -122,27 +119,12 @@ TEST(DriverCalls, InitClearsLibraryFieldsOnly) {
   EXPECT_EQ(std::strlen(rec.lang), 259u);
 }
 
-TEST(DriverCalls, UnknownSourceKeepsThePreviousOne) {
-  zktest::World w;
-  CconvRecord rec{};
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "UCS4T"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "Shift_JIS"), CCONV_OK);
-  EXPECT_EQ(cconvChgCharset(&rec, nullptr, "nope"), CCONV_ERROR);
-  Bytes in{0x82, 0xA0};
-  Bytes out(8);
-  point(rec, in, out);
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + rec.outPos), ucs4({0x3042}));
-}
-
 TEST(DriverCalls, SourceChangesWhileOutputGoesOn) {
-  zktest::World w;
+  World w;
   CconvRecord rec{};
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "UCS4T"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "Shift_JIS"), CCONV_OK);
-  Bytes sjis{0x82, 0xA0};
-  Bytes euc{0xA4, 0xA4, 0x41};
-  Bytes out(32);
+  prepare(rec, "UCS4T", "Shift_JIS");
+  EXPECT_EQ(cconvChgCharset(&rec, nullptr, "nope"), CCONV_ERROR);  // keeps the previous source
+  Bytes sjis{0x82, 0xA0}, euc{0xA4, 0xA4, 0x41}, out(32);
   point(rec, sjis, out);
   ASSERT_EQ(cconvConvert(&rec), CCONV_OK);
   ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "EUCT"), CCONV_OK);
@@ -150,7 +132,7 @@ TEST(DriverCalls, SourceChangesWhileOutputGoesOn) {
   rec.inPos = 0;
   rec.inLen = 3;
   ASSERT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + rec.outPos), ucs4({0x3042, 0x3044, 0x41}));
+  EXPECT_EQ(written(out, rec), bytesOf("UCS4T", "3042 3044 41"));
   EXPECT_EQ(rec.inChars, 3);
   EXPECT_EQ(rec.outChars, 3);
   // The record goes on after cconvTermConvert, and starts afresh after a new init.
@@ -158,117 +140,80 @@ TEST(DriverCalls, SourceChangesWhileOutputGoesOn) {
   rec.inPos = 2;
   EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
   EXPECT_EQ(rec.outPos, 16);
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "Shift_JIS"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "EUCT"), CCONV_OK);
-  rec.inPos = 0;
-  rec.outPos = 0;
+  prepare(rec, "Shift_JIS", "EUCT");
+  rec.inPos = rec.outPos = 0;
   EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + rec.outPos), (Bytes{0x82, 0xA2, 0x41}));
+  EXPECT_EQ(written(out, rec), (Bytes{0x82, 0xA2, 0x41}));
 }
 
 TEST(DriverCalls, BufferFieldsThatCannotBeUsed) {
-  zktest::World w;
+  World w;
   CconvRecord rec{};
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "UCS4T"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "Shift_JIS"), CCONV_OK);
-  Bytes in{0x41};
-  Bytes out(8);
-  point(rec, in, out);
-  rec.inBuf = nullptr;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
-  point(rec, in, out);
-  rec.outBuf = nullptr;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
-  point(rec, in, out);
-  rec.inPos = -1;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
-  point(rec, in, out);
-  rec.outPos = 9;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_ERROR);
+  prepare(rec, "UCS4T", "Shift_JIS");
+  Bytes in{0x41}, out(8);
   // No input at all is simply done; no output room is simply full.
-  point(rec, in, out);
-  rec.inLen = 0;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  point(rec, in, out);
-  rec.outSize = 0;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OUTPUT_FULL);
-  EXPECT_EQ(rec.inPos, 1);
+  const std::pair<std::function<void()>, std::uint32_t> cases[] = {
+      {[&] { rec.inBuf = nullptr; }, CCONV_ERROR}, {[&] { rec.outBuf = nullptr; }, CCONV_ERROR},
+      {[&] { rec.inPos = -1; }, CCONV_ERROR},      {[&] { rec.outPos = 9; }, CCONV_ERROR},
+      {[&] { rec.inLen = 0; }, CCONV_OK},          {[&] { rec.outSize = 0; }, CCONV_OUTPUT_FULL}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    point(rec, in, out);
+    cases[i].first();
+    EXPECT_EQ(cconvConvert(&rec), cases[i].second) << i;
+  }
+  EXPECT_EQ(rec.inPos, 1);  // the character waits, consumed, for room
 }
 
-TEST(DriverLoop, RefusedCharactersAndWhereTheConversionGoesOn) {
-  zktest::World w;
+TEST(DriverLoop, AnUnmappableCharacterIsConsumedAndCounted) {
+  World w;
   CconvRecord rec{};
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "Shift_JIS"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "UCS4T"), CCONV_OK);
-  Bytes in = ucs4({0x41, 0x2460, 0x42});
-  Bytes out(8);
+  prepare(rec, "Shift_JIS", "UCS4T");
+  Bytes in = bytesOf("UCS4T", "41 2460 42"), out(8);
   point(rec, in, out);
   EXPECT_EQ(cconvConvert(&rec), CCONV_UNMAPPABLE);
   EXPECT_EQ(rec.inPos, 8);  // consumed: the next call goes on after it
   EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + rec.outPos), (Bytes{0x41, 0x42}));
-  EXPECT_EQ(rec.inChars, 3);
-  EXPECT_EQ(rec.outChars, 2);
-
-  // An invalid byte stays; the host decides. Skipping is the other way.
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "UCS4T"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "Shift_JIS"), CCONV_OK);
-  Bytes bad{0x41, 0x80, 0x42};
-  Bytes out2(16);
-  point(rec, bad, out2);
-  EXPECT_EQ(cconvConvert(&rec), CCONV_INVALID);
-  EXPECT_EQ(rec.inPos, 2);
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(rec.outPos, 8);
+  EXPECT_EQ(written(out, rec), (Bytes{0x41, 0x42}));
+  EXPECT_EQ(std::tie(rec.inChars, rec.outChars), std::make_tuple(3, 2));
 }
 
-TEST(Substitution, SearchFallsBackFromGetaMarkToEqualsSign) {
-  zktest::World w;
-
+TEST(Substitution, SearchOrderAndWideOrNarrow) {
+  World w;
   CconvRecord rec{};
   CconvDstOptions sub = substituting();
   ASSERT_EQ(cconvInitConvert(&rec, &sub, "Shift_JIS"), CCONV_OK);
   EXPECT_EQ(rec.dstOptions.replacement, 0x3013003Fu);
-  EXPECT_EQ(rec.subWide.charset, w.jis0208->id);
-  EXPECT_EQ(rec.subWide.code, 0x222Eu);
-  EXPECT_EQ(rec.subWide.unit, 2);
-  EXPECT_EQ(rec.subNarrow.charset, w.latin->id);
-  EXPECT_EQ(rec.subNarrow.code, 0x3Fu);
-  EXPECT_EQ(rec.subNarrow.unit, 1);
-
-  // Wide or narrow follows the source code: U+00E9 is narrow, U+4E02 wide.
-  const Bytes in = ucs4({0x41, 0x4E02, 0xE9, 0x3042});
-  auto r = convert("Shift_JIS", "UCS4T", in, &kBigIn, &sub);
-  EXPECT_EQ(r.status, CCONV_OK);
-  EXPECT_EQ(r.out, (Bytes{0x41, 0x81, 0xAC, 0x3F, 0x82, 0xA0}));
-  EXPECT_TRUE(zktest::piecewiseSame("Shift_JIS", "UCS4T", in, &kBigIn, &sub));
-  // A vendor character from Windows-31J has a double-byte code: wide.
-  EXPECT_EQ(convert("Shift_JIS", "WINDOWS31J", {0x87, 0x40}, &kBigIn, &sub).out,
-            (Bytes{0x81, 0xAC}));
-
-  // No GETA MARK: FULLWIDTH EQUALS SIGN.
+  EXPECT_EQ(std::make_tuple(rec.subWide.charset, rec.subWide.code, rec.subWide.unit),
+            std::make_tuple(w.jis0208->id, 0x222Eu, std::uint16_t{2}));
+  EXPECT_EQ(std::make_tuple(rec.subNarrow.charset, rec.subNarrow.code, rec.subNarrow.unit),
+            std::make_tuple(w.latin->id, 0x3Fu, std::uint16_t{1}));
+  // Without a GETA MARK, FULLWIDTH EQUALS SIGN; without either, "?".
   ASSERT_EQ(cconvInitConvert(&rec, &sub, "NOGETA"), CCONV_OK);
   EXPECT_EQ(rec.dstOptions.replacement, 0xFF1D003Fu);
-  EXPECT_EQ(convert("NOGETA", "UCS4T", ucs4({0x4E9C}), &kBigIn, &sub).out, (Bytes{0x81, 0x81}));
-
-  // Neither: the narrow "?" stands in for wide characters too.
   ASSERT_EQ(cconvInitConvert(&rec, &sub, "NARROW"), CCONV_OK);
   EXPECT_EQ(rec.dstOptions.replacement, 0x003F003Fu);
   EXPECT_EQ(rec.subWide.code, 0u);
-  r = convert("NARROW", "UCS4T", ucs4({0x4E9C, 0x41}), &kBigIn, &sub);
-  EXPECT_EQ(r.out, (Bytes{0x3F, 0x41}));
-
-  // No substitute at all: still reported, never silently dropped.
-  r = convert("NOTHING", "UCS4T", ucs4({0x4E9C, 0xFF71}), &kBigIn, &sub);
-  EXPECT_EQ(r.status, CCONV_UNMAPPABLE);
-  EXPECT_TRUE(r.out.empty());
+  // Wide or narrow follows the source code: U+4E02 and U+2460 are wide,
+  // U+00E9 narrow, a Windows-31J vendor character (a double-byte code) wide.
+  // ESC passes as a control code; CR LF and U+2028 become LF.
+  CconvDstOptions lf = sub;
+  lf.newlineConvert = 1;
+  lf.newlineKind = 3;
+  const std::string mixed = "41 4E02 E9 3042 2460 0D 0A 1B 2028";
+  expectCases({{"Shift_JIS", "UCS4T", mixed, "41 81AC 3F 82A0 81AC 0A 1B 0A"},
+               {"Shift_JIS", "WINDOWS31J", "8740", "81AC"},
+               {"NOGETA", "UCS4T", "4E9C", "8181"},
+               {"NARROW", "UCS4T", "4E9C 41", "3F 41"},
+               // No substitute at all: still reported, never silently dropped.
+               {"NOTHING", "UCS4T", "4E9C FF71", "", CCONV_UNMAPPABLE, 4}},
+              &kBigIn, &lf);
+  EXPECT_TRUE(piecewiseSame("Shift_JIS", "UCS4T", bytesOf("UCS4T", mixed), &kBigIn, &lf));
 }
 
 TEST(Substitution, CallersReplacementComesFirst) {
-  zktest::World w;
+  World w;
   CconvDstOptions sub = substituting(0x25A0002A);  // BLACK SQUARE, "*"
-  auto r = convert("Shift_JIS", "UCS4T", ucs4({0x4E02, 0xE9}), &kBigIn, &sub);
-  EXPECT_EQ(r.out, (Bytes{0x81, 0xA1, 0x2A}));
+  expectCases({{"Shift_JIS", "UCS4T", "4E02 E9", "81A1 2A"}}, &kBigIn, &sub);
   // A replacement half the target lacks is searched again with the defaults;
   // the half already found stays.
   sub = substituting(0x2460002A);  // CIRCLED DIGIT ONE is not in Shift_JIS
@@ -277,160 +222,107 @@ TEST(Substitution, CallersReplacementComesFirst) {
   EXPECT_EQ(rec.subNarrow.code, 0x2Au);
   EXPECT_EQ(rec.subWide.code, 0x222Eu);
   // Without the option nothing is searched.
-  CconvDstOptions plain = kBigOut;
-  plain.replacement = 0x25A0002A;
-  ASSERT_EQ(cconvInitConvert(&rec, &plain, "Shift_JIS"), CCONV_OK);
+  sub.substitute = 0;
+  ASSERT_EQ(cconvInitConvert(&rec, &sub, "Shift_JIS"), CCONV_OK);
   EXPECT_EQ(rec.subWide.code, 0u);
   EXPECT_EQ(rec.subNarrow.code, 0u);
 }
 
-TEST(Substitution, PendingSubstituteSurvivesAFullBuffer) {
-  zktest::World w;
-  CconvRecord rec{};
-  CconvDstOptions sub = substituting();
-  ASSERT_EQ(cconvInitConvert(&rec, &sub, "Shift_JIS"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "UCS4T"), CCONV_OK);
-  Bytes in = ucs4({0x41, 0x4E02, 0x42});
-  Bytes out(2);
-  point(rec, in, out);
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OUTPUT_FULL);
-  EXPECT_EQ(rec.outPos, 1);
-  EXPECT_EQ(out[0], 0x41);
-  rec.outPos = 0;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OUTPUT_FULL);
-  EXPECT_EQ(out, (Bytes{0x81, 0xAC}));
-  rec.outPos = 0;
-  EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(out[0], 0x42);
-  EXPECT_EQ(rec.outChars, 3);
+// Shift_JIS bytes of whole characters (Roman, kanji, ESC), and the offsets
+// where each character starts, then the end.
+const Bytes kSjis{0x41, 0x82, 0xA0, 0x30, 0x88, 0x9F, 0x1B, 0x81, 0x40, 0x7E};
+const std::vector<std::size_t> kSjisBounds{0, 1, 3, 4, 6, 7, 9, 10};
+
+Bytes toEuct(const Bytes& sjis, std::size_t n) {
+  return convert("EUCT", "Shift_JIS", Bytes(sjis.begin(), sjis.begin() + n), &kBigIn, &kBigOut).out;
 }
 
-// Bytes of whole characters of a sample: Roman, kanji, ESC.
-struct Sample {
-  Bytes bytes;
-  std::vector<std::size_t> bounds;  // offsets where a character starts, and the end
-};
-
-Sample shiftJisSample() {
-  Sample s;
-  for (Bytes ch : {Bytes{0x41}, Bytes{0x82, 0xA0}, Bytes{0x30}, Bytes{0x88, 0x9F}, Bytes{0x1B},
-                   Bytes{0x81, 0x40}, Bytes{0x7E}}) {
-    s.bounds.push_back(s.bytes.size());
-    s.bytes.insert(s.bytes.end(), ch.begin(), ch.end());
-  }
-  s.bounds.push_back(s.bytes.size());
-  return s;
-}
-
-TEST(DriverLoop, TruncatedInputAtEveryPosition) {
-  zktest::World w;
-  const Sample s = shiftJisSample();
-  for (std::size_t cut = 0; cut <= s.bytes.size(); ++cut) {
-    Bytes in(s.bytes.begin(), s.bytes.begin() + cut);
-    auto r = convert("EUCT", "Shift_JIS", in, &kBigIn, &kBigOut);
-    // The last character that is whole, and where it ends.
-    std::size_t whole = 0;
-    while (whole + 1 < s.bounds.size() && s.bounds[whole + 1] <= cut) ++whole;
-    const bool atBound = s.bounds[whole] == cut;
-    EXPECT_EQ(r.status, atBound ? CCONV_OK : CCONV_NEED_INPUT) << cut;
-    EXPECT_EQ(r.inPos, static_cast<std::int64_t>(s.bounds[whole])) << cut;
-    Bytes prefix(s.bytes.begin(), s.bytes.begin() + s.bounds[whole]);
-    EXPECT_EQ(r.out, convert("EUCT", "Shift_JIS", prefix, &kBigIn, &kBigOut).out) << cut;
-    EXPECT_EQ(r.inChars, static_cast<std::int32_t>(whole)) << cut;
-  }
-}
-
-TEST(DriverLoop, InvalidBytesAtEveryPosition) {
-  zktest::World w;
-  const Sample s = shiftJisSample();
-  const Bytes clean = convert("EUCT", "Shift_JIS", s.bytes, &kBigIn, &kBigOut).out;
-  CconvSrcOptions skip = zktest::srcBig(true);
-  for (std::size_t i = 0; i + 1 < s.bounds.size(); ++i) {
+TEST(DriverLoop, TruncatedOrInvalidInputAtEveryPosition) {
+  World w;
+  const Bytes euc = toEuct(kSjis, kSjis.size());
+  const Bytes u32 = convert("UCS4T", "EUCT", euc, &kBigIn, &kBigOut).out;
+  for (std::size_t cut = 0, whole = 0; cut <= kSjis.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    // Cut short: the whole characters are converted, the rest waits.
+    while (whole + 1 < kSjisBounds.size() && kSjisBounds[whole + 1] <= cut) ++whole;
+    const std::size_t at = kSjisBounds[whole];
+    const ConvertResult r =
+        convert("EUCT", "Shift_JIS", Bytes(kSjis.begin(), kSjis.begin() + cut), &kBigIn, &kBigOut);
+    EXPECT_EQ(r.status, at == cut ? CCONV_OK : CCONV_NEED_INPUT);
+    EXPECT_EQ(r.inPos, static_cast<std::int64_t>(at));
+    EXPECT_EQ(r.out, toEuct(kSjis, at));
+    EXPECT_EQ(r.inChars, static_cast<std::int32_t>(whole));
+    if (at != cut || cut == kSjis.size()) continue;
+    // A bad byte before a character: the conversion stops after it; skipped,
+    // the output is as without it.
     for (std::uint8_t bad : {0x80, 0xA0, 0xFF}) {
-      Bytes in = s.bytes;
-      in.insert(in.begin() + s.bounds[i], bad);
-      auto r = convert("EUCT", "Shift_JIS", in, &kBigIn, &kBigOut);
-      EXPECT_EQ(r.status, CCONV_INVALID) << i;
-      EXPECT_EQ(r.inPos, static_cast<std::int64_t>(s.bounds[i] + 1)) << i;
-      Bytes prefix(s.bytes.begin(), s.bytes.begin() + s.bounds[i]);
-      EXPECT_EQ(r.out, convert("EUCT", "Shift_JIS", prefix, &kBigIn, &kBigOut).out) << i;
-      r = convert("EUCT", "Shift_JIS", in, &skip, &kBigOut);
-      EXPECT_EQ(r.status, CCONV_OK) << i;
-      EXPECT_EQ(r.out, clean) << i;
+      Bytes in = kSjis;
+      in.insert(in.begin() + at, bad);
+      expectConversion("EUCT", "Shift_JIS", in, toEuct(kSjis, at), CCONV_INVALID, at + 1);
+      expectConversion("EUCT", "Shift_JIS", in, euc, CCONV_OK, -1, &kBigSkip);
     }
     // In a table-driven source an unmapped pair stays put, and a skip takes both bytes.
-    const Bytes euc = convert("EUCT", "Shift_JIS", s.bytes, &kBigIn, &kBigOut).out;
-    const Bytes u32 = convert("UCS4T", "EUCT", euc, &kBigIn, &kBigOut).out;
     Bytes in = euc;
-    const std::size_t at = convert("EUCT", "Shift_JIS",
-                                   Bytes(s.bytes.begin(), s.bytes.begin() + s.bounds[i]), &kBigIn,
-                                   &kBigOut).out.size();
-    in.insert(in.begin() + at, {0xA9, 0xA1});
-    auto r = convert("UCS4T", "EUCT", in, &kBigIn, &kBigOut);
-    EXPECT_EQ(r.status, CCONV_INVALID) << i;
-    EXPECT_EQ(r.inPos, static_cast<std::int64_t>(at)) << i;
-    EXPECT_EQ(convert("UCS4T", "EUCT", in, &skip, &kBigOut).out, u32) << i;
+    const std::size_t eucAt = toEuct(kSjis, at).size();
+    in.insert(in.begin() + eucAt, {0xA9, 0xA1});
+    expectConversion("UCS4T", "EUCT", in,
+                     convert("UCS4T", "EUCT", toEuct(kSjis, at), &kBigIn, &kBigOut).out,
+                     CCONV_INVALID, eucAt);
+    expectConversion("UCS4T", "EUCT", in, u32, CCONV_OK, -1, &kBigSkip);
   }
 }
 
 TEST(DriverLoop, EveryOutputSizeTakesWholeCharactersOnly) {
-  zktest::World w;
-  const Sample s = shiftJisSample();
-  const Bytes all = convert("EUCT", "Shift_JIS", s.bytes, &kBigIn, &kBigOut).out;
+  World w;
+  // Characters of one to four bytes: a substitute (U+2460), a value of two
+  // units (U+1F600) and a line end of two (CR to CR LF, as U+2028 is
+  // written in a narrow target) are each one.
+  CconvDstOptions opts = substituting();
+  opts.newlineConvert = 1;
+  opts.newlineKind = 4;
+  const Bytes in = bytesOf("UCS4T", "41 3042 1F600 2460 0D 1B E9 42");
+  std::vector<std::size_t> ends{0};  // output size after each whole character
+  for (std::size_t k = 1; k <= in.size() / 4; ++k)
+    ends.push_back(
+        convert("EUCT", "UCS4T", Bytes(in.begin(), in.begin() + 4 * k), &kBigIn, &opts).out.size());
+  const ConvertResult oneShot = convert("EUCT", "UCS4T", in, &kBigIn, &opts);
+  const Bytes& all = oneShot.out;
+  ASSERT_EQ(hex(all), "41 A4 A2 A1 A9 A1 AA A2 AE 0D 0A 1B 3F 42");
+  ASSERT_EQ(ends.back(), all.size());
   for (std::size_t room = 0; room <= all.size(); ++room) {
+    SCOPED_TRACE(room);
     CconvRecord rec{};
-    ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "EUCT"), CCONV_OK);
-    ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "Shift_JIS"), CCONV_OK);
+    prepare(rec, "EUCT", "UCS4T", &opts);
     Bytes out(room + 4, 0xEE);
-    point(rec, s.bytes, out);
+    point(rec, in, out);
     rec.outSize = static_cast<std::int32_t>(room);
     const std::uint32_t st = cconvConvert(&rec);
-    EXPECT_EQ(st, room == all.size() ? CCONV_OK : CCONV_OUTPUT_FULL) << room;
-    // What was written is the output of the characters consumed but one
-    // (the pending one), and nothing was touched beyond it.
-    const std::size_t n = static_cast<std::size_t>(rec.outPos);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), Bytes(all.begin(), all.begin() + n)) << room;
-    for (std::size_t k = n; k < out.size(); ++k) ASSERT_EQ(out[k], 0xEE) << room << " " << k;
-    if (st == CCONV_OUTPUT_FULL) {
-      EXPECT_GT(n + 2, room) << "a character that fits was held back";
-      // With room again, the pending character comes first and the rest follows.
-      Bytes more(all.size(), 0xEE);
-      rec.outBuf = more.data();
-      rec.outPos = 0;
-      rec.outSize = static_cast<std::int32_t>(more.size());
-      EXPECT_EQ(cconvConvert(&rec), CCONV_OK) << room;
-      EXPECT_EQ(Bytes(more.begin(), more.begin() + rec.outPos), Bytes(all.begin() + n, all.end()))
-          << room;
-    }
+    EXPECT_EQ(st, room == all.size() ? CCONV_OK : CCONV_OUTPUT_FULL);
+    // The characters that fit whole are written, nothing beyond them.
+    const std::size_t n = *std::prev(std::upper_bound(ends.begin(), ends.end(), room));
+    EXPECT_EQ(written(out, rec), Bytes(all.begin(), all.begin() + n));
+    EXPECT_EQ(Bytes(out.begin() + n, out.end()), Bytes(out.size() - n, 0xEE));
+    if (st != CCONV_OUTPUT_FULL) continue;
+    // With room again, the pending character comes first, once, and the rest follows.
+    Bytes more(all.size(), 0xEE);
+    rec.outBuf = more.data();
+    rec.outPos = 0;
+    rec.outSize = static_cast<std::int32_t>(more.size());
+    EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
+    EXPECT_EQ(written(more, rec), Bytes(all.begin() + n, all.end()));
+    EXPECT_EQ(rec.outChars, oneShot.outChars);
   }
 }
 
-TEST(DriverLoop, SubstitutionLineEndsAndControlsTogether) {
-  zktest::World w;
-  CconvDstOptions opts = substituting();
-  opts.newlineConvert = 1;
-  opts.newlineKind = 3;
-  // U+2460 is not Shift_JIS: the GETA MARK (81 AC) stands in. ESC passes as a
-  // control code, CR LF and U+2028 become LF, U+00E9 becomes "?".
-  const Bytes in = ucs4({0x41, 0x2460, 0x0D, 0x0A, 0x1B, 0x2028, 0xE9});
-  auto r = convert("Shift_JIS", "UCS4T", in, &kBigIn, &opts);
-  EXPECT_EQ(r.status, CCONV_OK);
-  EXPECT_EQ(r.out, (Bytes{0x41, 0x81, 0xAC, 0x0A, 0x1B, 0x0A, 0x3F}));
-  EXPECT_TRUE(zktest::piecewiseSame("Shift_JIS", "UCS4T", in, &kBigIn, &opts));
-}
-
 TEST(DriverCalls, ClosingWritesAPendingCharacterFirstAndNothingTwice) {
-  zktest::World w;
+  World w;
   CconvRecord rec{};
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "Shift_JIS"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "UCS4T"), CCONV_OK);
-  Bytes in = ucs4({0x41, 0x3042});
-  Bytes out(2, 0xEE);
+  prepare(rec, "Shift_JIS", "UCS4T");
+  Bytes in = bytesOf("UCS4T", "41 3042"), out(2, 0xEE);
   point(rec, in, out);
   ASSERT_EQ(cconvConvert(&rec), CCONV_OUTPUT_FULL);
   ASSERT_EQ(rec.outPos, 1);
   // Closing with too little room keeps the character waiting...
-  rec.outPos = 1;
   EXPECT_EQ(cconvTermConvert(&rec), CCONV_OUTPUT_FULL);
   EXPECT_EQ(rec.outPos, 1);
   // ...and with room writes it, then closes.
@@ -442,15 +334,13 @@ TEST(DriverCalls, ClosingWritesAPendingCharacterFirstAndNothingTwice) {
   EXPECT_EQ(cconvTermConvert(&rec), CCONV_OK);
   EXPECT_EQ(rec.outPos, 0);
   // A full-buffer status with nothing placed writes nothing on the next call.
-  ASSERT_EQ(cconvInitConvert(&rec, &kBigOut, "Shift_JIS"), CCONV_OK);
-  ASSERT_EQ(cconvChgCharset(&rec, &kBigIn, "UCS4T"), CCONV_OK);
-  Bytes one = ucs4({0x41});
+  prepare(rec, "Shift_JIS", "UCS4T");
+  Bytes one = bytesOf("UCS4T", "41");
   point(rec, one, out);
   rec.status = CCONV_OUTPUT_FULL;
   rec.outChars = 0;  // a caller field: preparing the record leaves it alone
   EXPECT_EQ(cconvConvert(&rec), CCONV_OK);
-  EXPECT_EQ(rec.outPos, 1);
-  EXPECT_EQ(rec.outChars, 1);
+  EXPECT_EQ(std::tie(rec.outPos, rec.outChars), std::make_tuple(1, 1));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support/convert.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,104 +21,73 @@ constexpr int kMaxCalls = 1 << 22;
 ConvertResult convert(const char* target, const char* source, const Bytes& input,
                       const CconvSrcOptions* src, const CconvDstOptions* dst, int inPiece,
                       int outChunk) {
-  ConvertResult r{{}, CCONV_OK, CCONV_OK, 0, 0, 0};
+  ConvertResult r{{}, CCONV_OK, 0, 0, 0};
   CconvRecord rec;
   std::memset(&rec, 0, sizeof rec);
   std::uint32_t s = cconvInitConvert(&rec, dst, target);
   if (s == CCONV_OK) s = cconvChgCharset(&rec, src, source);
   if (s != CCONV_OK) {
-    r.status = r.setup = s;
+    r.status = s;
     return r;
   }
-
   const std::size_t piece = inPiece > 0 ? static_cast<std::size_t>(inPiece) : input.size() + 1;
-  std::size_t room = outChunk > 0 ? static_cast<std::size_t>(outChunk) : input.size() * 8 + 64;
-  Bytes out(room);
+  Bytes out(outChunk > 0 ? static_cast<std::size_t>(outChunk) : input.size() * 8 + 64);
+  rec.outBuf = out.data();
+  rec.outSize = static_cast<std::int32_t>(out.size());
+  // After CCONV_OUTPUT_FULL: drain what was written, or, when not even one
+  // character fitted, grow the room.
+  auto makeRoom = [&] {
+    r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
+    if (rec.outPos == 0) {
+      out.assign(out.size() * 2, 0);
+      rec.outBuf = out.data();
+      rec.outSize = static_cast<std::int32_t>(out.size());
+    }
+    rec.outPos = 0;
+  };
   Bytes pending;         // bytes handed to the library, from `base` on in the input
   std::size_t base = 0;  // input offset of pending[0]
   std::size_t fed = 0;   // input bytes moved into pending so far
   auto feed = [&] {
-    std::size_t n = std::min(piece, input.size() - fed);
+    const std::size_t n = std::min(piece, input.size() - fed);
     pending.insert(pending.end(), input.begin() + fed, input.begin() + fed + n);
     fed += n;
   };
-  auto drain = [&] {
-    r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
-    rec.outPos = 0;
-  };
   feed();
-  rec.outBuf = out.data();
-  rec.outPos = 0;
-  rec.outSize = static_cast<std::int32_t>(room);
-
-  bool ended = false;
-  for (int calls = 0; !ended; ++calls) {
+  for (int calls = 0;; ++calls) {
     if (calls > kMaxCalls) {
       ADD_FAILURE() << "conversion makes no progress";
       break;
     }
     rec.inBuf = pending.data();
     rec.inLen = static_cast<std::int32_t>(pending.size());
-    const std::int32_t outBefore = rec.outPos;
     s = cconvConvert(&rec);
-    switch (s) {
-      case CCONV_OK:
-      case CCONV_NEED_INPUT: {
-        // Keep what the library has not consumed, as a host must.
-        const std::size_t used = static_cast<std::size_t>(rec.inPos);
-        pending.erase(pending.begin(), pending.begin() + std::min(used, pending.size()));
-        base += used;
-        rec.inPos = 0;
-        if (fed < input.size()) {
-          feed();
-        } else {
-          r.status = s;
-          ended = true;
-        }
-        break;
-      }
-      case CCONV_OUTPUT_FULL:
-        if (rec.outPos == 0 && outBefore == 0) {
-          // Not even one character fits: grow the room.
-          room *= 2;
-          out.assign(room, 0);
-          rec.outBuf = out.data();
-          rec.outSize = static_cast<std::int32_t>(room);
-        } else {
-          drain();
-        }
-        break;
-      default:
-        r.status = s;
-        ended = true;
-        break;
+    if (s == CCONV_OUTPUT_FULL) {
+      makeRoom();
+      continue;
     }
+    if (s != CCONV_OK && s != CCONV_NEED_INPUT) break;
+    // Keep what the library has not consumed, as a host must.
+    const std::size_t used = static_cast<std::size_t>(rec.inPos);
+    pending.erase(pending.begin(), pending.begin() + std::min(used, pending.size()));
+    base += used;
+    rec.inPos = 0;
+    if (fed == input.size()) break;
+    feed();
   }
   r.inPos = static_cast<std::int64_t>(base) + rec.inPos;
-  if (r.status == CCONV_OK) {
-    for (int calls = 0;; ++calls) {
-      s = cconvTermConvert(&rec);
-      if (s != CCONV_OUTPUT_FULL || calls > 64) break;
-      if (rec.outPos == 0) {
-        room *= 2;
-        out.assign(room, 0);
-        rec.outBuf = out.data();
-        rec.outSize = static_cast<std::int32_t>(room);
-      } else {
-        drain();
-      }
-    }
-    r.status = s;
-  }
-  drain();
+  if (s == CCONV_OK)
+    for (int calls = 0; (s = cconvTermConvert(&rec)) == CCONV_OUTPUT_FULL && calls < 64; ++calls)
+      makeRoom();
+  r.status = s;
+  r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
   r.inChars = rec.inChars;
   r.outChars = rec.outChars;
   return r;
 }
 
-::testing::AssertionResult piecewiseSame(const char* target, const char* source,
-                                         const Bytes& input, const CconvSrcOptions* src,
-                                         const CconvDstOptions* dst) {
+::testing::AssertionResult piecewiseSame(const char* target, const char* source, const Bytes& input,
+                                         const CconvSrcOptions* src, const CconvDstOptions* dst) {
   const ConvertResult whole = convert(target, source, input, src, dst);
   for (int piece = 1; piece <= 7; ++piece) {
     for (int chunk = 1; chunk <= 9; ++chunk) {
@@ -134,13 +104,10 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
 }
 
 std::string hex(const Bytes& b) {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string s;
-  char buf[4];
-  for (std::uint8_t c : b) {
-    std::snprintf(buf, sizeof buf, "%02X ", c);
-    s += buf;
-  }
-  if (!s.empty()) s.pop_back();
+  for (std::uint8_t c : b)
+    s += std::string(s.empty() ? "" : " ") + kDigits[c >> 4] + kDigits[c & 15];
   return s;
 }
 
@@ -207,14 +174,6 @@ zk::RuleDef* injectRule(const std::string& name, const std::string& constRule,
   }
   zk::ptrListAppend(zk::gState.rules, rule);
   return rule;
-}
-
-void injectDsTable(zk::RuleDef* rule, std::uint32_t index, std::uint16_t width,
-                   const std::vector<std::pair<std::uint32_t, std::uint32_t>>& ucsToValue) {
-  zk::CodeTable* t = zk::ctableCreate(width, 0);
-  for (const auto& [ucs, value] : ucsToValue) zk::ctableSet(t, ucs, value);
-  t->loaded.store(1, std::memory_order_release);
-  zk::ptrListAppend(static_cast<zk::PtrList*>(rule->dsTables->items[index]), t);
 }
 
 void injectDone() { zk::stateIndexCharsets(); }

@@ -21,10 +21,9 @@ namespace zktest {
 using Bytes = std::vector<std::uint8_t>;
 
 struct ConvertResult {
-  Bytes out;            // everything written, term included
-  std::uint32_t status; // CCONV_OK, or the status that stopped the host
-  std::uint32_t setup;  // result of the failing cconvInitConvert/cconvChgCharset, else CCONV_OK
-  std::int64_t inPos;   // input offset where the conversion stopped (input size when done)
+  Bytes out;             // everything written, term included
+  std::uint32_t status;  // CCONV_OK, or the status that stopped the host
+  std::int64_t inPos;    // input offset where the conversion stopped (input size when done)
   std::int32_t inChars;
   std::int32_t outChars;
 };
@@ -40,8 +39,7 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
 
 // Every piece size 1..7 and every output room 1..9 gives the one-shot bytes
 // and status.
-::testing::AssertionResult piecewiseSame(const char* target, const char* source,
-                                         const Bytes& input,
+::testing::AssertionResult piecewiseSame(const char* target, const char* source, const Bytes& input,
                                          const CconvSrcOptions* src = nullptr,
                                          const CconvDstOptions* dst = nullptr);
 
@@ -58,9 +56,6 @@ zk::CharsetDef* injectUserArea(const std::string& name, std::uint16_t bytenum,
                                std::uint16_t defStart, std::uint16_t defNumber);
 zk::RuleDef* injectRule(const std::string& name, const std::string& constRule,
                         const std::string& destRule, const std::vector<zk::CharsetDef*>& sets);
-// An extra Unicode-to-code table of `width` for the set at `index` of `rule`.
-void injectDsTable(zk::RuleDef* rule, std::uint32_t index, std::uint16_t width,
-                   const std::vector<std::pair<std::uint32_t, std::uint32_t>>& ucsToValue);
 // Publishes the index of the charset list; call after the last inject.
 void injectDone();
 
