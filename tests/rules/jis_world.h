@@ -1,17 +1,14 @@
-// Helpers for the EUC and ISO-2022 tests: hand-made rules and a decode loop
-// for driving the rule functions directly, and for the exported calls a
-// private copy of the shipped Japanese definitions (the loader writes its
-// compiled tables beside them, so the source tree is never touched) with the
-// C library's iconv as an independent peer.
+// Helpers for the rule tests: hand-made rules, a decode loop and an output
+// buffer for driving the rule functions directly, and for the exported calls
+// the shipped definitions with the C library's iconv as an independent peer.
 #ifndef ZK_TEST_JIS_WORLD_H
 #define ZK_TEST_JIS_WORLD_H
 
 #include <iconv.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -37,40 +34,22 @@ inline Bytes hexBytes(const std::string& text) {
   return b;
 }
 
-// A RuleDef whose charsets list holds the given sets {id, type, bytenum}, in
+// A rule whose charsets list holds the given sets {id, type, bytenum}, in
 // order. Their code tables are loaded and empty, so a character is placed
 // only in the set it was decoded from.
-class HandRule {
- public:
-  HandRule(std::initializer_list<std::array<std::uint32_t, 3>> shapes) {
-    rule_ = static_cast<zk::RuleDef*>(std::calloc(1, sizeof(zk::RuleDef)));
-    rule_->charsets = zk::ptrListCreate();
-    for (const auto& [id, type, bytenum] : shapes) {
-      auto* set = static_cast<zk::CharsetDef*>(std::calloc(1, sizeof(zk::CharsetDef)));
-      set->id = id;
-      set->type = static_cast<std::uint16_t>(type);
-      set->bytenum = static_cast<std::uint16_t>(bytenum);
-      set->toCode = zk::ctableCreate(set->bytenum, 0);
-      set->toCode->loaded.store(1, std::memory_order_release);
-      zk::ptrListAppend(rule_->charsets, set);
-      sets_.push_back(set);
-    }
+inline ::RuleDef* handRule(std::initializer_list<std::array<std::uint32_t, 3>> shapes) {
+  static TestDir dir;
+  static const bool started = (injectStart(dir.path()), true);
+  (void)started;
+  std::vector<zk::CharsetDef*> sets;
+  for (const auto& [id, type, bytenum] : shapes) {
+    sets.push_back(
+        injectSet("hand-" + std::to_string(id), static_cast<std::uint16_t>(bytenum), {}));
+    sets.back()->id = id;
+    sets.back()->type = static_cast<std::uint16_t>(type);
   }
-  ~HandRule() {
-    for (zk::CharsetDef* s : sets_) {
-      zk::ctableDestroy(s->toCode);
-      std::free(s);
-    }
-    zk::ptrListDestroy(rule_->charsets);
-    std::free(rule_);
-  }
-  HandRule(const HandRule&) = delete;
-  ::RuleDef* get() const { return reinterpret_cast<::RuleDef*>(rule_); }
-
- private:
-  zk::RuleDef* rule_;
-  std::vector<zk::CharsetDef*> sets_;
-};
+  return reinterpret_cast<::RuleDef*>(injectRule("hand", "", "", sets));
+}
 
 inline void clearForDecode(CconvRecord* rec) {
   rec->rawCode = rec->code = rec->ucs = rec->outCode = rec->ucs2 = 0;
@@ -111,7 +90,8 @@ struct Out {
     rec.outSize = size;
     rec.outPos = pos;
   }
-  std::string written() const { return hex(Bytes(buf, buf + rec.outPos)); }
+  Bytes bytes() const { return Bytes(buf, buf + rec.outPos); }
+  std::string written() const { return hex(bytes()); }
   std::string drain() {
     const std::string w = written();
     drained += drained.empty() || w.empty() ? w : " " + w;
@@ -134,21 +114,19 @@ struct Out {
   }
 };
 
-// The charset directory can be set once per process, so one copy serves
-// every test that runs in it; it is removed at exit.
-inline void useShippedJapanese() {
+// The shipped definitions, linked into a directory of their own (the loader
+// writes its compiled tables beside them, so the source tree is never
+// touched). The charset directory can be set once per process, so one copy
+// serves every test that runs in it; it is removed at exit.
+inline void useShipped() {
   static TestDir dir;
-  static bool ready = false;
-  if (ready) return;
-  std::istringstream files(
-      "euc-jp.xml euc-jis-2004.xml euc-jp-fix.xml iso-2022-jp.xml iso-2022-jp-2004.xml "
-      "shift_jis.xml utf-8.xml iso646irv.def ascii.txt yen.txt jisx0201kana.def "
-      "jisx0201kana.txt jisx0201latin.def jisx0201latin.txt jisx0208.def jisx0208.txt "
-      "jisx0212.def jisx0212.txt jisx0213.def jisx0213.txt jisc6226.def ucs.def");
-  const std::filesystem::path from = std::filesystem::path(ZK_SOURCE_DIR) / "data" / "base2";
-  for (std::string f; files >> f;) std::filesystem::copy_file(from / f, dir.file(f));
-  KVT_setCharsetPath(dir.path().c_str());
-  ready = true;
+  static const bool ready = [] {
+    for (const auto& e : std::filesystem::directory_iterator(ZK_SOURCE_DIR "/data/base2"))
+      if (e.path().extension() != ".cmp")
+        std::filesystem::create_symlink(e.path(), dir.file(e.path().filename()));
+    return KVT_setCharsetPath(dir.path().c_str()) == 1;
+  }();
+  ASSERT_TRUE(ready);
 }
 
 // Converts `in` with iconv; empty when iconv refuses any of it.
@@ -167,14 +145,19 @@ inline Bytes iconvPeer(const char* to, const std::string& in) {
   return out;
 }
 
-// Double-byte legacy targets are written row byte first only when asked.
-inline const CconvDstOptions* rowFirst() {
-  static const CconvDstOptions o = [] {
-    CconvDstOptions d{};
-    d.outBigEndian = 1;
-    return d;
-  }();
-  return &o;
+// Double-byte legacy targets are written row byte first only when asked (outBigEndian).
+inline CconvSrcOptions srcOpts(std::uint32_t bigEndian, std::uint32_t detectBom = 0,
+                               std::uint32_t skipInvalid = 0) {
+  return CconvSrcOptions{bigEndian, detectBom, skipInvalid};
+}
+
+inline CconvDstOptions dstOpts(std::uint32_t bigEndian, std::uint32_t writeBom = 0,
+                               const char* lang = "") {
+  CconvDstOptions o{};
+  o.outBigEndian = bigEndian;
+  o.outWriteBom = writeBom;
+  std::strncpy(o.lang, lang, sizeof o.lang - 1);
+  return o;
 }
 
 inline Bytes utf8(const std::string& s) { return Bytes(s.begin(), s.end()); }
