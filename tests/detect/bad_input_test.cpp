@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "detect_support.h"
@@ -20,13 +21,9 @@ using zkdetect::detect;
 TEST(BadInput, EmptyOrSenselessRangesAreUnknownWithDefaults) {
   EXPECT_EQ(cconvChkEncode(nullptr), 0);
   const Bytes data = bytesOf("<?xml encoding='EUC-JP'?>");
-  const std::pair<std::int32_t, std::int32_t> ranges[] = {{25, 25},
-                                                          {30, 25},
-                                                          {-1, 25},
-                                                          {-100000, 25},
-                                                          {0, -1},
-                                                          {INT32_MAX, 25},
-                                                          {INT32_MIN, INT32_MIN}};
+  // At the end, past it, before the start, a negative length, at both extremes.
+  const std::pair<std::int32_t, std::int32_t> ranges[] = {
+      {25, 25}, {30, 25}, {-1, 25}, {0, -1}, {INT32_MAX, 25}, {INT32_MIN, INT32_MIN}};
   for (const auto& [pos, len] : ranges) {
     SCOPED_TRACE(std::to_string(pos) + "/" + std::to_string(len));
     const auto buf = zkdetect::exactCopy(data);
@@ -38,13 +35,10 @@ TEST(BadInput, EmptyOrSenselessRangesAreUnknownWithDefaults) {
     EXPECT_EQ(cconvChkEncode(&rec), 0);
     EXPECT_STREQ(rec.encodingName, "unknown");
     for (int k = 8; k < CCONV_TEXT_SIZE; ++k) ASSERT_EQ(rec.encodingName[k], 0) << k;
-    EXPECT_EQ(rec.inPos, pos);
-    EXPECT_EQ(rec.inLen, len);
-    EXPECT_EQ(rec.encodingClass, 0u);
-    EXPECT_EQ(rec.bigEndian, 1u);
-    EXPECT_EQ(rec.hasBom, 0u);
-    EXPECT_EQ(rec.xmlDeclared, 0u);
-    EXPECT_EQ(rec.newlineKind, 0u);
+    // The range put back; class, order, mark, declaration and line end at their defaults.
+    EXPECT_EQ(std::tuple(rec.inPos, rec.inLen, rec.encodingClass, rec.bigEndian, rec.hasBom,
+                         rec.xmlDeclared, rec.newlineKind),
+              std::tuple(pos, len, 0u, 1u, 0u, 0u, 0u));
   }
   CconvChkRecord rec{};
   rec.inLen = 100;  // and no buffer
@@ -84,11 +78,10 @@ TEST(BadInput, DeclarationsCutAtEveryByteInEveryWidth) {
 }
 
 TEST(BadInput, CallsOnSeparateRecordsMayRunAtOnce) {
+  // A declaration, a mark and scored text, each with line ends.
   const std::pair<Bytes, std::string> cases[] = {
       {bytesOf("<?xml encoding='EUC-JP'?>\r\n"), "EUC-JP"},
-      {bytesOf("Plain text\n"), "ISO-646IRV"},
       {Bytes{0xFF, 0xFE, 'a', 0, '\n', 0, 'b', 0}, "UTF-16"},
-      {bytesOf("\x1B$B$\"\x1B(B\r\n"), "ISO-2022-JP"},
       {bytesOf("\x93\xFA\x96\x7B\r\n"), "WINDOWS31J"}};
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < 4; ++t) {

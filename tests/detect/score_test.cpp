@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <array>
 #include <string>
 
 #include "detect_support.h"
@@ -15,22 +16,20 @@ using zkdetect::Bytes;
 using zkdetect::bytesOf;
 using zkdetect::detect;
 using zkdetect::repeat;
-using zkdetect::Scoped;
-using zkdetect::scoresOf;
 using zkdetect::operator+;
 using zk::ChkScores;
 
 // ---- tables ---------------------------------------------------------------
 
 TEST(Ucs2Table, EdgesOfTheRowsThatMatterToUtf16) {
-  // Controls, the kanji block with its deliberate gap U+4EA6..U+4EFF, Hangul,
-  // surrogates, private use, the mark and the half- and full-width forms.
-  for (unsigned unit : {0x0009, 0x000A, 0x000D, 0x0020, 0x007E, 0x00A0, 0x3000, 0x30FE, 0x4E00,
-                        0x4EA5, 0x4F00, 0x9FA5, 0xAC00, 0xD7A3, 0xF900, 0xFE20, 0xFFCA, 0xFFEE}) {
+  // Controls, a row's two ranges, the kanji block with its deliberate gap
+  // U+4EA6..U+4EFF, Hangul, surrogates, private use, the mark, the forms.
+  for (unsigned unit : {0x000D, 0x0020, 0x00A0, 0x30FE, 0x4EA5, 0x4F00, 0x9FA5, 0xAC00, 0xD7A3,
+                        0xF900, 0xFE20, 0xFFCA, 0xFFEE}) {
     EXPECT_TRUE(zk::isUcs2Assigned(unit >> 8, unit & 0xFF)) << std::hex << unit;
   }
-  for (unsigned unit : {0x000B, 0x001F, 0x007F, 0x009F, 0x30FF, 0x4EA6, 0x4EFF, 0x9FA6, 0xD7A4,
-                        0xD800, 0xE000, 0xF8FF, 0xFEFF, 0xFF00, 0xFF21, 0xFF71, 0xFFEF, 0xFFFF}) {
+  for (unsigned unit : {0x000B, 0x007F, 0x009F, 0x30FF, 0x4EA6, 0x4EFF, 0x9FA6, 0xD7A4, 0xD800,
+                        0xF8FF, 0xFEFF, 0xFF00, 0xFF21, 0xFFEF}) {
     EXPECT_FALSE(zk::isUcs2Assigned(unit >> 8, unit & 0xFF)) << std::hex << unit;
   }
 }
@@ -57,7 +56,6 @@ TEST(SjisTable, AgreesWithThePeerOnEveryDoubleBytePair) {
   }
   iconv_close(cd);
   EXPECT_GT(pairs, 7000);
-  EXPECT_TRUE(zk::isSjisCode(0x8900));  // 889F..9872 is one range, whatever the second byte
   for (unsigned pair : {0x0041u, 0xA0A0u, 0xDFDFu, 0xFFFFu}) EXPECT_FALSE(zk::isSjisCode(pair));
 }
 
@@ -85,55 +83,48 @@ TEST(PeerRepertoires, KanaAndKanjiOfJisX0208PassTheUnitTable) {
 
 // ---- scorers --------------------------------------------------------------
 
-// A scorer over an exact copy of `s`, with its two counts or pass scores.
-using Scorer = int (*)(const std::string& s, long* a, long* b);
-template <int (*F)(const CconvChkRecord*)>
-int plain(const std::string& s, long*, long*) {
-  Scoped r(bytesOf(s));
-  return F(&r.rec);
+enum Family { utf8, sjis, u16, u4, jis, euc, fix };
+
+// The score of one family over an exact copy of `s`, with its two counts or
+// pass scores (-1 where it has none).
+std::array<long, 3> scoreOf(Family f, const std::string& s) {
+  const auto buf = zkdetect::exactCopy(bytesOf(s));
+  CconvChkRecord rec{};
+  rec.inBuf = buf.get();
+  rec.inLen = static_cast<std::int32_t>(s.size());
+  ChkScores c{};
+  zk::chkScoreAll(&rec, &c);
+  const std::array<long, 3> all[] = {{c.u8, c.multiCount, c.latinCount},
+                                     {c.sj, c.dblCount, c.highCount},
+                                     {c.u16, c.u16be, c.u16le},
+                                     {c.u4, c.u4be, c.u4le},
+                                     {c.jis, -1, -1},
+                                     {c.euc, -1, -1},
+                                     {c.fix, -1, -1}};
+  return all[f];
 }
-template <typename T, int (*F)(const CconvChkRecord*, T*, T*)>
-int withTwo(const std::string& s, long* a, long* b) {
-  Scoped r(bytesOf(s));
-  T x = 0, y = 0;
-  const int score = F(&r.rec, &x, &y);
-  *a = static_cast<long>(x);
-  *b = static_cast<long>(y);
-  return score;
-}
-const Scorer utf8 = withTwo<std::uint32_t, zk::scoreUtf8>;  // multi-byte, Latin-1 counts
-const Scorer sjis = withTwo<std::uint32_t, zk::scoreSjis>;  // pair, high single-byte counts
-const Scorer u16 = withTwo<int, zk::scoreUtf16>;            // big-, little-endian pass scores
-const Scorer u4 = withTwo<int, zk::scoreUcs4>;
-const Scorer jis = plain<zk::scoreIso2022jp>, euc = plain<zk::scoreEucjp>,
-             fix = plain<zk::scoreEucjpFix>;
 
 TEST(Scorers, GoodAndBadUnitsOfEachFamily) {
   using namespace std::string_literals;
   struct Case {
-    Scorer scorer;
+    Family family;
     std::string in;
     int score;
     long a = -1, b = -1;  // checked when not negative
   };
   const Case cases[] = {
-      // UTF-8: each length with its smallest value; overlong is bad but consumed.
-      {utf8, "ab\xC0\x80", 6666, 0},
-      {utf8, "a\xE0\x80\x80", 5000},
-      {utf8, "a\xF0\x80\x80\x80", 5000},
-      {utf8, "a\xF0\x90\x80\x80", 10000, 1},
-      {utf8, "a\xF8\x88\x80\x80\x80", 10000},
-      {utf8, "a\xF8\x87\xBF\xBF\xBF", 5000},
-      {utf8, "a\xFC\x84\x80\x80\x80\x80", 10000},
-      {utf8, "a\xFC\x83\xBF\xBF\xBF\xBF", 5000},
-      {utf8, "a\xFD\xBF\xBF\xBF\xBF\xBF", 10000},
-      // Continuation bytes are not checked, leads are; FE and FF are skipped.
-      {utf8, "\xC3\x41", 10000, -1, 1},
-      {utf8, "ab\x80\xBF", 5000},
-      {utf8, "ab\xE3\x81", 5000},
-      {utf8, "a\xFE\xFF\x62\xFF", 10000},
-      {utf8, "\xFE\xFF", 0},
-      {utf8, "a\x7F\x01", 3333},
+      // UTF-8: the smallest value of each length is good, one below it bad
+      // but consumed whole; continuation bytes are not checked, leads are.
+      {utf8,
+       "a\xE0\xA0\x80\xF0\x90\x80\x80\xF8\x88\x80\x80\x80\xFC\x84\x80\x80\x80\x80"
+       "\xFD\xBF\xBF\xBF\xBF\xBF",
+       10000, 5, 0},
+      {utf8, "ab\xC1\xBF\xE0\x9F\xBF\xF0\x8F\xBF\xBF\xF8\x87\xBF\xBF\xBF\xFC\x83\xBF\xBF\xBF\xBF",
+       2857, 0},
+      {utf8, "\xC3\x41", 10000, 1, 1},
+      {utf8, "a\x7F\x80", 3333},
+      {utf8, "ab\xE3\x81", 5000},          // a unit cut by the end
+      {utf8, "a\xFE\xFF\x62\xFF", 10000},  // FE and FF are skipped
       // A NUL or ESC as a first byte ends with 0 but keeps the counts.
       {utf8, "\xC3\xA9\xE3\x81\x82\0z"s, 0, 2, 1},
       {utf8, "abc\x1B$B", 0},
@@ -143,55 +134,39 @@ TEST(Scorers, GoodAndBadUnitsOfEachFamily) {
       // ISO-2022-JP: modes follow the escapes, starting in Roman.
       {jis, "ab\x1B$B$\"\x1B(Bc", 10000},
       {jis, "\x1B$B$\" $\"\x1B(B", 6666},
-      {jis, "\x1B$@$\"\x1B(J\r\n", 10000},
+      {jis, "\x1B$@$\"\x1B(J\r\n\xA4", 7500},
       {jis, "\x1B$(D$\"\x1B(B", 10000},
-      {jis, "a\x1B$(\x80\x62\x63", 10000},  // another fourth byte keeps the mode
+      {jis, "a\x1B$(\x80\x62\x80", 6666},  // another fourth byte keeps the mode
       {jis, "ab\x1B(Zcd", 5000},
       {jis, "\x1B(I\xB1\xB2 a", 7500},
-      {jis, "a\xA4", 5000},
       {jis, "\x1B$B$\x7F", 0},
-      {jis, "\x1B$B\x80$\"$\"", 6666},
       // Data ending inside a unit ends scoring.
+      {jis, "\x1B$B$\"\x7F$", 5000},
       {jis, "ab\x1B$", 10000},
       {jis, "ab\x1B$(", 10000},
-      {jis, "a\x1B$B$", 10000},
-      {jis, "\x1B$B$", 0},
       // EUC-JP by the lead; a NUL or ESC rules out only as a first byte.
-      {euc, "\xA4\xA2\x61", 10000},
-      {euc, "a\xA4\x41", 5000},
-      {euc, "\x8E\xB1\x61", 10000},
-      {euc, "\x8E\xE0\x61", 5000},
-      {euc, "\x8F\xA1\xA1\x61", 10000},
-      {euc, "\x8F\xA1\x41\x61", 5000},
+      {euc, "\xA4\xA2\x8E\xB1\x8F\xA1\xA1\x61", 10000},
+      {euc, "a\xA4\xA0\x8E\xE0\x8F\xA1\xA0", 2500},
       {euc, "a\x8F\xE0\xA1\xA1", 6666},
-      {euc, "\xE0\xA1\xA1\x61", 6666},
-      {euc, "a\x80\x7F", 3333},
+      {euc, "\xE0\xA1\xA1\x61", 6666},  // E0 is no lead: kanji of rows 64 to 84 pair out of step
       {euc, "a\xA4", 10000},
       {euc, "a\0"s, 0},
       {euc, "a\x1B", 0},
       {euc, "\xA4\0a"s, 5000},
-      {euc, "\x8F\xA1\0a"s, 5000},
-      // Kanji of rows 64 to 84: E0 is no lead, and the rest pair out of step.
-      {euc, "\xB0\xA1\xC6\xFC\xCB\xDC\xB8\xEC", 10000},
-      {euc, "\xE0\xA1\xE3\xB0\xEA\xA4\xE8\xC1", 7500},
       // Fixed-width EUC-JP: two-byte units, ASCII after a NUL.
-      {fix, "\0a\xA4\xA2\0\xB1"s, 10000},
-      {fix, "\0a\0\x80"s, 5000},
-      {fix, "\xA4\x41\xA4\x80", 5000},
-      {fix, "\xA4\xA2\x61", 5000},
+      {fix, "\0a\xA4\xA2\0\xB1\xA4\x41"s, 10000},
+      {fix, "\0a\0\x80\xA4\x80\x61"s, 2500},
       {fix, "\xA4\xA2\x1B", 0},
       {fix, "\xA4\xA2\0"s, 10000},
       // Shift_JIS: pairs first, then single bytes; NUL, ESC or DEL alone end with 0.
       {sjis, "\x93\xFA\x96\x7B\x61", 10000, 2, 0},
-      {sjis, "\x89\0"s, 10000, 1},
-      {sjis, "\xB1\xB2\x61", 10000, -1, 2},
-      {sjis, "a\xA0\xFD", 3333, -1, 2},
-      {sjis, "\x81\x39", 5000, -1, 0},
+      {sjis, "\x89\0"s, 10000, 1},  // 889F..9872 is one range, whatever the second byte
+      {sjis, "\xB1\xA0\xFD\x81\x39", 4000, 0, 3},
       {sjis, "\x93\xFA\xB1\0a"s, 0, 1, 1},
       {sjis, "a\x1B", 0},
       {sjis, "a\x7F", 0},
-      // UTF-16 and UCS-4 passes in both orders need an ASCII unit; a last odd
-      // byte is ignored.
+      // UTF-16 and UCS-4 passes in both orders; UTF-16 needs an ASCII unit; a
+      // last odd byte is ignored.
       {u16, "A\0B\0c\0\xFF"s, 10000, 0, 10000},
       {u16, "\x30\x42\x30\x44", 0},
       {u16, "\x30\x42\0a\xFF\x21\xD8\0"s, 5000, 5000, 0},
@@ -199,12 +174,12 @@ TEST(Scorers, GoodAndBadUnitsOfEachFamily) {
       // An upper half of 0x11 to 0x7F ends the pass with 0 despite good units;
       // up to 0x10 the lower half decides, and 0x80 and above is bad.
       {u4, "\0\0\0A\0\0\0B\0\x11\0A"s, 0, 0},
-      {u4, "\0\x10\x30\x42\x01\0\0A"s, 5000, 5000},
+      {u4, "\0\x10\x30\x42\0\x80\0A"s, 5000, 5000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.in));
-    long a = -1, b = -1;
-    EXPECT_EQ(c.scorer(c.in, &a, &b), c.score);
+    const auto [score, a, b] = scoreOf(c.family, c.in);
+    EXPECT_EQ(score, c.score);
     EXPECT_TRUE(c.a < 0 || a == c.a) << a;
     EXPECT_TRUE(c.b < 0 || b == c.b) << b;
   }
@@ -212,55 +187,38 @@ TEST(Scorers, GoodAndBadUnitsOfEachFamily) {
 
 // ---- decision -------------------------------------------------------------
 
-enum Cand { kFix, kEuc, kU16, kU4, kSj, kU8, kJis };
-int ChkScores::*const kSlot[] = {&ChkScores::fix, &ChkScores::euc, &ChkScores::u16, &ChkScores::u4,
-                                 &ChkScores::sj,  &ChkScores::u8,  &ChkScores::jis};
-const char* kNames[] = {"EUC-JP-FIX", "EUC-JP", "UTF-16",     "ISO-10646-UCS-4",
-                        "WINDOWS31J", "UTF-8",  "ISO-2022-JP"};
+enum Cand { kFix, kEuc, kU16, kU4, kSj, kU8 };
+int ChkScores::*const kSlot[] = {&ChkScores::fix, &ChkScores::euc, &ChkScores::u16,
+                                 &ChkScores::u4,  &ChkScores::sj,  &ChkScores::u8};
+const char* kNames[] = {"EUC-JP-FIX", "EUC-JP", "UTF-16", "ISO-10646-UCS-4", "WINDOWS31J", "UTF-8"};
 
-// Scores with counts that make every candidate's name distinct.
-ChkScores scores(std::initializer_list<std::pair<Cand, int>> set) {
-  ChkScores s{};
-  s.dblCount = 1;
-  s.multiCount = 1;
-  for (const auto& [c, v] : set) s.*kSlot[c] = v;
-  return s;
-}
-
-std::string decide(const ChkScores& s, std::uint32_t* bigEndian = nullptr) {
-  std::uint32_t be = 7;
-  const char* n = zk::chkDecide(s, &be);
-  if (bigEndian) *bigEndian = be;
+std::string decide(const ChkScores& s, std::uint32_t* bigEndian) {
+  const char* n = zk::chkDecide(s, bigEndian);
   return n ? n : "";
 }
 
 TEST(Decision, EachComparisonMakesItsCandidateLose) {
-  // true: the rival must be beaten; false: a tie is enough.
-  struct Cmp {
-    Cand who, rival;
-    bool strict;
-  };
-  const Cmp cmps[] = {
-      {kFix, kU8, true},  {kFix, kEuc, true},  {kFix, kU16, true},  {kFix, kU4, true},
-      {kFix, kSj, true},  {kEuc, kFix, false}, {kEuc, kU8, true},   {kEuc, kU16, true},
-      {kEuc, kU4, true},  {kEuc, kSj, true},   {kU16, kFix, false}, {kU16, kU8, true},
-      {kU16, kEuc, true}, {kU16, kU4, true},   {kU16, kSj, true},   {kU4, kFix, false},
-      {kU4, kU8, true},   {kU4, kEuc, true},   {kU4, kU16, true},   {kU4, kSj, true},
-      {kSj, kFix, false}, {kSj, kU8, true},    {kSj, kEuc, false},  {kSj, kU16, false},
-      {kSj, kU4, true},   {kU8, kFix, false},  {kU8, kEuc, false},  {kU8, kU16, false},
-      {kU8, kU4, false},  {kU8, kSj, false},
-  };
-  for (const Cmp& c : cmps) {
-    SCOPED_TRACE(std::string(kNames[c.who]) + " vs " + kNames[c.rival]);
-    const std::string tie = decide(scores({{c.who, 9500}, {c.rival, 9500}}));
-    if (c.strict) {
-      EXPECT_NE(tie, kNames[c.who]);
-    } else {
-      EXPECT_EQ(tie, kNames[c.who]);
+  // Each candidate against the rivals fix, euc, u16, u4, sj, u8 in turn:
+  // '>' the rival must be beaten, '=' a tie is enough.
+  const char* const kRules[] = {" >>>>>", "= >>>>", "=> >>>", "=>> >>", "===> >", "===== "};
+  for (int who = kFix; who <= kU8; ++who) {
+    for (int rival = kFix; rival <= kU8; ++rival) {
+      if (rival == who) continue;
+      SCOPED_TRACE(std::string(kNames[who]) + " vs " + kNames[rival]);
+      // The rival at one above, equal to and one below the candidate's 9500;
+      // the counts make every candidate's name distinct.
+      std::string got[3];
+      for (int d = 0; d < 3; ++d) {
+        ChkScores s{.multiCount = 1, .dblCount = 1};
+        s.*kSlot[who] = 9500;
+        s.*kSlot[rival] = 9501 - d;
+        std::uint32_t be = 7;
+        got[d] = decide(s, &be);
+      }
+      EXPECT_NE(got[0], kNames[who]);
+      EXPECT_EQ(got[1] == kNames[who], kRules[who][rival] == '=');
+      EXPECT_EQ(got[2], kNames[who]);
     }
-    EXPECT_NE(decide(scores({{c.who, 9500}, {c.rival, 9501}})), kNames[c.who]);
-    // One point below the candidate, the rival no longer stands in its way.
-    EXPECT_EQ(decide(scores({{c.who, 9500}, {c.rival, 9499}})), kNames[c.who]);
   }
 }
 
@@ -274,9 +232,8 @@ TEST(Decision, FallingThresholdNamesAndByteOrder) {
       {{.euc = 7000}, ""},  // must exceed the last threshold
       {{.euc = 7001}, "EUC-JP"},
       // ISO-2022-JP is compared with nothing, but takes only a step nobody else takes.
-      {{.euc = 9920, .jis = 9950}, "EUC-JP"},
+      {{.euc = 9920, .jis = 9990}, "EUC-JP"},
       {{.euc = 9900, .jis = 9950}, "ISO-2022-JP"},
-      {{.euc = 9850, .jis = 9801}, "EUC-JP"},
       // A lower score wins an earlier step over a later candidate's lower step.
       {{.sj = 9750, .u8 = 9850, .jis = 10000, .multiCount = 1, .dblCount = 1}, "ISO-2022-JP"},
       // Tied Unicode candidates at the top let neither win.
@@ -306,39 +263,16 @@ TEST(Decision, FallingThresholdNamesAndByteOrder) {
 // ---- small texts through the exported call --------------------------------
 
 TEST(Scoring, SmallTextsThatNoPeerMakes) {
-  const Bytes ascii = bytesOf("Plain text, two lines.\r\nThe second one.\r\n"),
-              latinLe = bytesOf(std::string("L\0a\0t\0i\0n\0 \0t\0e\0x\0t\0", 20)),
-              kana = bytesOf("\xB1\xB2\xB3\xB4\xB5\xB6"),
-              kanaInText = bytesOf("abc \xB1\xB2\xBE\xBF def"),
-              fixed = repeat({0, 'a', 0xA4, 0xA2, 0xA5, 0xAB, 0xD8, 0xA1, 0, '\r', 0, '\n'}, 3),
-              hangulLike = repeat({0, 'a', 0xC6, 0xFC, 0xCB, 0xDC, 0, '\n'}, 3);
   for (const zkdetect::Want& w : std::initializer_list<zkdetect::Want>{
-           {.in = ascii, .name = "ISO-646IRV", .nl = 1, .cls = 1},
-           {.in = latinLe, .name = "UTF-16", .bom = 0, .be = 0},
-           // Half-width kana alone: Shift_JIS without a pair is Latin-1.
-           {.in = kana, .name = "ISO-8859-1"},
-           {.in = kanaInText, .name = "ISO-8859-1"},
-           // Fixed-width EUC-JP; kanji with leads 0xB0 to 0xD7 read as Hangul in UTF-16.
-           {.in = fixed, .name = "EUC-JP-FIX"},
-           {.in = hangulLike, .name = "UTF-16"},
+           // Half-width kana score 10000 as EUC-JP too; Shift_JIS without a pair is Latin-1.
+           {.in = bytesOf("abc \xB1\xB2\xBE\xBF def"), .name = "ISO-8859-1"},
+           // Kanji of fixed-width EUC-JP with leads 0xB0 to 0xD7 read as Hangul in UTF-16.
+           {.in = repeat({0, 'a', 0xC6, 0xFC, 0xCB, 0xDC, 0, '\n'}, 3), .name = "UTF-16"},
            {.in = Bytes(100, 0x80), .name = "unknown", .nl = 0},  // nothing above 7000
        }) {
     SCOPED_TRACE(testing::PrintToString(w.in));
     zkdetect::expectDetect(w);
   }
-  for (int ChkScores::*slot : {&ChkScores::jis, &ChkScores::u8, &ChkScores::euc, &ChkScores::sj}) {
-    EXPECT_EQ(scoresOf(ascii).*slot, 10000);
-  }
-  // The kana scores as both, and the Hangul-like text as fixed-width too.
-  for (const Bytes& text : {kana, kanaInText}) {
-    const ChkScores k = scoresOf(text);
-    EXPECT_EQ(k.sj, 10000);
-    EXPECT_EQ(k.euc, 10000);
-    EXPECT_EQ(k.dblCount, 0u);
-    EXPECT_GT(k.highCount, 0u);
-  }
-  EXPECT_EQ(scoresOf(kana).fix, 10000);
-  EXPECT_EQ(scoresOf(hangulLike).fix, 10000);
 }
 
 TEST(Scoring, OnlyTheFirst2048BytesFromInPosAreJudged) {

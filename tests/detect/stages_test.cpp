@@ -33,14 +33,9 @@ TEST(ByteOrderMark, EachMarkAtInPosNamesItsEncodingAndOrder) {
   expectAll({
       mark({0xEF, 0xBB, 0xBF, 'A'}, "UTF-8", 1, 1),
       mark(u16le + Bytes{'A', 0}, "UTF-16", 0, 0x1002),
-      mark(u16be + Bytes{0, 'A'}, "UTF-16", 1, 0x1002),
       mark(u4be + Bytes{0, 0, 0, 'A'}, "ISO-10646-UCS-4", 1, 0x1002),
-      mark(u4le + Bytes{'A', 0, 0, 0}, "ISO-10646-UCS-4", 0, 0x1002),
       // A mark alone is enough; too short for the UCS-4 mark is UTF-16 and a NUL.
-      mark(u4be, "ISO-10646-UCS-4", 1, 0x1002),
       mark(u4le, "ISO-10646-UCS-4", 0, 0x1002),
-      mark({0xEF, 0xBB, 0xBF}, "UTF-8", 1, 1),
-      mark(u16be, "UTF-16", 1, 0x1002),
       mark({0xFF, 0xFE, 0x00}, "UTF-16", 0, 0x1002),
       // A mark after inPos is data; one at inPos counts even after other bytes.
       {.in = bytesOf("ab") + Bytes{0xEF, 0xBB, 0xBF} + bytesOf("cd"), .bom = 0},
@@ -52,9 +47,7 @@ TEST(ByteOrderMark, EachMarkAtInPosNamesItsEncodingAndOrder) {
 TEST(XmlDeclaration, EightBitDeclarationNamesTheEncodingAsWritten) {
   const std::string lines = "\r\n<doc>\x82\xA0\x82\xA2</doc>\r\n<x/>\r\n";
   for (const char* decl :
-       {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>",
-        "<?xml version='1.0' encoding='Shift_JIS'?>", "<?xml version='1.0' encoding=\"Shift_JIS'?>",
-        "<?XML VERSION='1.0' ENCODING 'Shift_JIS'?>",
+       {"<?xml version='1.0' encoding=\"Shift_JIS'?>", "<?XML VERSION='1.0' ENCODING 'Shift_JIS'?>",
         "<?xml version='1.0' encoding = 'Shift_JIS' standalone='yes'?>"}) {
     SCOPED_TRACE(decl);
     expectDetect(
@@ -63,26 +56,21 @@ TEST(XmlDeclaration, EightBitDeclarationNamesTheEncodingAsWritten) {
 }
 
 TEST(XmlDeclaration, WhereASignatureIsRecognised) {
-  const std::string decl = "  <?xml encoding='EUC-JP'?>\n";
+  const std::string bare = "<?xml encoding='EUC-JP'?>\n", decl = "  " + bare;
   const Bytes w16 = wide("<?xml", 2, false), utf8Mark{0xEF, 0xBB, 0xBF};
   expectAll({
       // Only all upper or all lower case; the keyword may be mixed.
       {.in = bytesOf("<?Xml version='1.0' encoding='EUC-JP'?>\n"), .name = "ISO-646IRV", .decl = 0},
       {.in = bytesOf("<?xml version='1.0' Encoding='EUC-JP'?>\n"), .name = "UTF-8", .decl = 1},
-      // The signature needs one byte beyond it, also in its 9-byte wide form.
-      {.in = bytesOf("<?xml"), .decl = 0},
-      {.in = bytesOf("<?xml "), .name = "UTF-8", .decl = 1},
+      // The signature needs one byte beyond it, also in its 9-byte wide form (the
+      // 8-bit form is cut at every byte in bad_input_test.cpp).
       {.in = Bytes(w16.begin(), w16.end() - 1), .decl = 0},
       {.in = w16, .decl = 1},
       // After a mark each form is also tried two bytes on, but not three.
       {.in = Bytes{0xFE, 0xFF} + bytesOf(decl), .name = "EUC-JP", .decl = 1},
       {.in = bytesOf(decl), .name = "ISO-646IRV", .decl = 0},
       {.in = Bytes{0xFE, 0xFF} + bytesOf(" " + decl), .name = "UTF-16", .decl = 0},
-      {.in = utf8Mark + bytesOf(decl.substr(2) + "<a/>\n"),
-       .name = "EUC-JP",
-       .decl = 1,
-       .bom = 1,
-       .nl = 3},
+      {.in = utf8Mark + bytesOf(bare + "<a/>\n"), .name = "EUC-JP", .decl = 1, .bom = 1, .nl = 3},
   });
 }
 
@@ -111,7 +99,6 @@ TEST(XmlDeclaration, ValuesThatCannotBeCopiedFallBackToTheWidth) {
   expectAll({
       {.in = bytesOf("<?xml encoding='EUC-JP?>\n<a/>"), .name = "UTF-8"},  // never closed
       {.in = bytesOf("<?xml encoding=''?>\n"), .name = "UTF-8"},
-      {.in = bytesOf("<?xml encoding=\""), .name = "UTF-8"},
       {.in = bytesOf("<?xml encoding='" + fits + "'?>"), .name = fits.c_str()},
       {.in = bytesOf("<?xml encoding='" + fits + "n'?>"), .name = "UTF-8"},
       {.in = wide("<?xml encoding='" + fitsWide + "'?>", 2, true), .name = fitsWide.c_str()},
@@ -150,30 +137,26 @@ TEST(XmlDeclaration, WideDeclarationsInEveryWidthAndOrder) {
 }
 
 TEST(EncodingClass, ExactNamesOfTheUnicodeFamilyOnly) {
-  const auto expectClass = [](const std::string& value, int cls) {
+  // By the name itself, not the width; the other Unicode names come with marks and
+  // wide declarations above.
+  const std::pair<std::string, int> cases[] = {
+      {"UTF-16", 0x1002}, {"utf-16", 1}, {"UTF-16LE", 1}, {"unknown", 1}};
+  for (const auto& [value, cls] : cases) {
     SCOPED_TRACE(value);
-    const Bytes decl = bytesOf("<?xml encoding='" + value + "'?>\n");
-    expectDetect({.in = decl, .name = value.c_str(), .cls = cls});
-  };
-  for (const char* value : {"UTF-16", "ISO-10646-UCS-2", "ISO-10646-UCS-4"}) {
-    expectClass(value, 0x1002);
+    expectDetect(
+        {.in = bytesOf("<?xml encoding='" + value + "'?>\n"), .name = value.c_str(), .cls = cls});
   }
-  for (const char* value : {"utf-16", "UTF-16LE", "UTF-8", "unknown"}) expectClass(value, 1);
 }
 
 TEST(LineEnds, CensusOfEightBitText) {
   const std::string ls = "\xE2\x80\xA8", ps = "\xE2\x80\xA9";
   const std::pair<std::string, int> cases[] = {
-      {"one\r\ntwo\r\nthree", 1},
-      {"one\ntwo\nthree", 3},
       {"one\rtwo\rthree", 2},
       {"one\n\rtwo\n\rthree", 1},   // LF CR counts as CR LF
       {"a\r\nb\r\nc\nd\ne\nf", 3},  // lone LF beats the CR LF count
       {"a\r\nb\nc\rd", 1},          // nobody beats each other: CR LF decides
       {"a\rb\nc\rd\ne", 0},         // two each, no CR LF
-      {"no line end", 0},
-      {"last\r", 0},  // a line end in the last unit is not counted
-      {"last\n", 0},
+      {"last\r", 0},                // a line end in the last unit is not counted
       {"last\r\n", 1},
       {"a\r\rb", 2},  // the unit after a CR is not examined again
       {"a" + ls + "b" + ls + "c\r\n", 4},
@@ -191,12 +174,11 @@ TEST(LineEnds, CensusOfEightBitText) {
 TEST(LineEnds, WideFixedWidthAndIsoTwoThousandTwentyTwoText) {
   std::vector<Want> rows;
   for (bool big : {false, true}) {  // UTF-16 found by scoring; U+2028 is a unit of its own
-    const Bytes ls = big ? Bytes{0x20, 0x28} : Bytes{0x28, 0x20};
-    const Bytes crlf = wide("Hello\r\nWorld\r\n!", 2, big), lsep = wide("Hello", 2, big) + ls +
-                                                                   wide("World", 2, big) + ls +
-                                                                   wide("Again\n", 2, big);
-    rows.push_back({.in = crlf, .name = "UTF-16", .be = big, .nl = 1});
-    rows.push_back({.in = lsep, .name = "UTF-16", .nl = 4});
+    const Bytes ls = big ? Bytes{0x20, 0x28} : Bytes{0x28, 0x20}, word = wide("Hello", 2, big);
+    rows.push_back(
+        {.in = wide("Hello\r\nWorld\r\n!", 2, big), .name = "UTF-16", .be = big, .nl = 1});
+    rows.push_back(
+        {.in = word + ls + word + ls + wide("Again\n", 2, big), .name = "UTF-16", .nl = 4});
   }
   rows.push_back({.in = Bytes{0xFF, 0xFE, 0, 0} + wide("a\rb\rc\r\nd", 4, false), .nl = 2});
   // Fixed-width EUC in two-byte units: 00 0D 00 0A byte by byte would be a lone CR.
@@ -204,9 +186,8 @@ TEST(LineEnds, WideFixedWidthAndIsoTwoThousandTwentyTwoText) {
   rows.push_back({.in = fixed, .name = "EUC-JP-FIX", .nl = 1});
   // ISO-2022-JP has its own rule: here the other one would say CR LF.
   const std::string kanji = "\x1B$B$\"$$\x1B(B";
-  std::string text;
-  for (int k = 0; k < 10; ++k) text += "line " + kanji + "\r\n";
-  rows.push_back({.in = bytesOf(text + "last" + kanji + "\nend"), .name = "ISO-2022-JP", .nl = 3});
+  rows.push_back(
+      {.in = bytesOf("a" + kanji + "\r\nb" + kanji + "\nc"), .name = "ISO-2022-JP", .nl = 3});
   rows.push_back(
       {.in = bytesOf("a" + kanji + "\rb" + kanji + "\nc\r\nd"), .name = "ISO-2022-JP", .nl = 1});
   rows.push_back({.in = bytesOf("a" + kanji + "\rb\rc"), .nl = 2});
