@@ -238,9 +238,13 @@ int placeViaUcs(CconvRecord* rec, const RuleDef* rule) {
     const CodeTable* t = set->toCode;
     std::uint32_t code = ucs;
     if (t && ctableIsLoaded(t)) {
-      if (ucs < t->minKey || ucs > t->maxKey) return placeViaUcsSlow(rec, rule, i);
-      code = ctableValueFast(t, ucs);
-      if (code == 0) return placeViaUcsSlow(rec, rule, i);
+      code = (ucs < t->minKey || ucs > t->maxKey) ? 0 : ctableValueFast(t, ucs);
+      if (code == 0) {
+        // A set that surely cannot take the character is passed over here;
+        // anything the long way might still find (or load) goes that way.
+        if (ucs != 0 && dsSurelyMisses(rule, i, ucs)) continue;
+        return placeViaUcsSlow(rec, rule, i);
+      }
     }
     if (rec->ucs2 != 0) return placeViaUcsSlow(rec, rule, i);
     placeIn(rec, set, code);

@@ -50,11 +50,62 @@ int writeSeq(CconvRecord* rec, CodeTransform transform, ByteWriter writer, std::
              std::uint32_t width);
 int dsLookup(const PtrList* tables, std::uint32_t key, std::uint32_t* value,
              std::uint16_t* seqLen);
+
+// Whether dsLookup on the set's extra tables would find nothing for `key`
+// without loading any of them.
+inline bool dsSurelyMisses(const RuleDef* rule, std::uint32_t index, std::uint32_t key) {
+  const PtrList* ds = rule->dsTables;
+  if (!ds || index >= ds->count) return true;
+  const PtrList* tables = static_cast<const PtrList*>(ds->items[index]);
+  if (!tables) return true;
+  for (std::uint32_t k = 0; k < tables->count; ++k) {
+    const CodeTable* t = static_cast<const CodeTable*>(tables->items[k]);
+    if (!t) continue;
+    if (!ctableIsLoaded(t)) {
+      if (t->sourceName[0] != '\0') return false;
+      continue;
+    }
+    if (key >= t->minKey && key <= t->maxKey) return false;
+  }
+  return true;
+}
+
 int jisPairOfCode(std::uint32_t code, std::uint32_t* base, std::uint32_t* combining);
 int jisIsPair(std::uint32_t base, std::uint32_t combining);
 int constTable(CconvRecord* rec, CodeTransform transform);
 
 // Shift_JIS code transforms.
+// A Shift_JIS byte pair (lead << 8 | trail, or a single byte) to its JIS
+// code; 0 for a pair outside the two-byte ranges.
+[[gnu::always_inline]] inline std::uint32_t sjisPairToJis(std::uint32_t v) {
+  const std::uint32_t lead = (v >> 8) & 0xFF;
+  const std::uint32_t trail = v & 0xFF;
+  if (lead == 0) return trail;
+  if (!((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC))) return 0;
+  if (trail < 0x40 || trail > 0xFC || trail == 0x7F) return 0;
+  std::uint32_t row = 2 * (lead >= 0xE0 ? lead - 0x40 : lead) - 0xE1;
+  std::uint32_t t = trail - 0x40 - (trail >= 0x80 ? 1 : 0);
+  if (t >= 0x5E) {
+    row += 1;
+    t -= 0x5E;
+  }
+  return (row << 8) + t + 0x21;
+}
+
+// A JIS code (or single byte) to its Shift_JIS pair; 0 when it has none.
+[[gnu::always_inline]] inline std::uint32_t jisToSjisPair(std::uint32_t v) {
+  v &= 0xFFFF;
+  if (v < 0x100) return v;
+  if (v <= 0x2120 || v >= 0x987F) return 0;
+  const std::uint32_t d = v - 0x2121;
+  std::uint32_t trail = (d & 0xFF) + 0x40;
+  if (d & 0x100) trail += 94;
+  if (trail >= 0x7F) trail += 1;
+  const std::uint32_t half = d >> 9;
+  const std::uint32_t lead = half + 0x81 + (half >= 31 ? 0x40 : 0);
+  return ((lead << 8) + trail) & 0xFFFF;
+}
+
 std::uint32_t sjisToJis(std::uint32_t v);
 std::uint32_t sjis2004ToJis(std::uint32_t v);
 std::uint32_t jisToSjis(std::uint32_t v);
@@ -70,6 +121,57 @@ int cp932Decode(CconvRecord* rec);
 int constWindows31j(CconvRecord* rec);  // also constOASYS_WIN
 int destOasysWin(CconvRecord* rec);
 int oasysOnlineDecode(CconvRecord* rec);
+
+// The bulk path (bulk.cpp): what one conversion call needs to know, found
+// once per call by bulkPrepare.
+enum class BulkSrc { kSjis, kCp932, kEucJp, kUtf8, kUtf16 };
+enum class BulkDst { kUtf8, kUtf16, kSjis, kEucJp };
+constexpr std::uint32_t kBulkMaxSets = 8;
+// A placement already made during this call, for Shift_JIS and EUC-JP targets.
+struct BulkPlaced {
+  std::uint32_t ucs;
+  std::uint32_t set;  // index in BulkPlan::sets
+  std::uint32_t code;
+  std::uint32_t value;  // what the writer stores: the Shift_JIS pair, or the code
+};
+constexpr std::uint32_t kBulkMaxExtra = 4;
+constexpr std::uint32_t kBulkPlacedSlots = 1024;
+
+struct BulkPlan {
+  BulkSrc src = BulkSrc::kSjis;
+  BulkDst dst = BulkDst::kUtf8;
+  const CharsetDef* out = nullptr;   // Unicode targets: the only set
+  const RuleDef* dstRule = nullptr;  // Shift_JIS and EUC-JP targets: the rule and its sets
+  const CharsetDef* sets[kBulkMaxSets] = {};
+  const CodeTable* toCode[kBulkMaxSets] = {};  // null: the set takes every value as itself
+  const CodeTable* ds[kBulkMaxSets][kBulkMaxExtra] = {};  // the set's loaded extra tables
+  std::uint32_t dsCount[kBulkMaxSets] = {};
+  std::uint32_t setCount = 0;
+  bool hasUserArea = false;
+  const CharsetDef* latin = nullptr;  // Shift_JIS family: the sets the decoder asks for
+  const CharsetDef* kana = nullptr;
+  const CharsetDef* cp932[4] = {};     // JIS X 0208, NEC, IBM, user-defined, in that order
+  const CharsetDef* euc[4] = {};       // EUC-JP: the rule's ISO 646, kana, JIS X 0208, JIS X 0212
+  const CharsetDef* eucUcs[4] = {};    // ... and the charsets their Unicode values come from
+  const CharsetDef* ucsSet = nullptr;  // Unicode sources: the set that takes every value
+  bool inBig = false;
+  bool outBig = false;
+  // Not ready only because a table the general path loads on first use is
+  // still on file: worth asking again once some characters went that way.
+  bool waitsForTables = false;
+  // Which slots of `placed` hold a placement; the slots themselves are left
+  // uninitialised, so that a call converting a few characters stays cheap.
+  std::uint64_t placedValid[kBulkPlacedSlots / 64] = {};
+  BulkPlaced placed[kBulkPlacedSlots];
+};
+
+// Whether the record's conversion has a bulk path; fills the plan when so.
+bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan);
+// Converts the run of ordinary characters at inPos, leaving the record as
+// the driver loop would after the last of them (nothing when the first is
+// not ordinary). Called by the driver with status CCONV_NEXT; it stops
+// before anything the general path must see.
+void bulkConvert(CconvRecord* rec, BulkPlan& plan);
 
 }  // namespace zk
 

@@ -84,20 +84,7 @@ inline int invalidAt(CconvRecord* rec, std::int32_t pos) {
   return -1;
 }
 
-[[gnu::always_inline]] inline std::uint32_t pairToJis(std::uint32_t v) {
-  const std::uint32_t lead = (v >> 8) & 0xFF;
-  const std::uint32_t trail = v & 0xFF;
-  if (lead == 0) return trail;
-  if (!((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC))) return 0;
-  if (trail < 0x40 || trail > 0xFC || trail == 0x7F) return 0;
-  std::uint32_t row = 2 * (lead >= 0xE0 ? lead - 0x40 : lead) - 0xE1;
-  std::uint32_t t = trail - 0x40 - (trail >= 0x80 ? 1 : 0);
-  if (t >= 0x5E) {
-    row += 1;
-    t -= 0x5E;
-  }
-  return (row << 8) + t + 0x21;
-}
+[[gnu::always_inline]] inline std::uint32_t pairToJis(std::uint32_t v) { return sjisPairToJis(v); }
 
 }  // namespace
 
@@ -112,18 +99,7 @@ std::uint32_t sjis2004ToJis(std::uint32_t v) {
   return 0x10000 | ((0x20 + row) << 8) | (jis & 0xFF);
 }
 
-std::uint32_t jisToSjis(std::uint32_t v) {
-  v &= 0xFFFF;
-  if (v < 0x100) return v;
-  if (v <= 0x2120 || v >= 0x987F) return 0;
-  const std::uint32_t d = v - 0x2121;
-  std::uint32_t trail = (d & 0xFF) + 0x40;
-  if (d & 0x100) trail += 94;
-  if (trail >= 0x7F) trail += 1;
-  const std::uint32_t half = d >> 9;
-  const std::uint32_t lead = half + 0x81 + (half >= 31 ? 0x40 : 0);
-  return ((lead << 8) + trail) & 0xFFFF;
-}
+std::uint32_t jisToSjis(std::uint32_t v) { return jisToSjisPair(v); }
 
 std::uint32_t jisToSjis2004(std::uint32_t v) {
   if (v < 0x100) return v;

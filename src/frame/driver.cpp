@@ -205,10 +205,22 @@ extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
   // A full buffer with nothing placed (left by closing the output) has no
   // character to write again.
   if (rec->status == CCONV_OUTPUT_FULL && !somethingPending(rec)) rec->status = CCONV_NEXT;
+  BulkPlan plan;
+  bool bulk = bulkPrepare(rec, &plan);
+  std::uint32_t sinceRetry = 0;
 
   for (;;) {
     std::uint32_t status = rec->status;
     if (status == CCONV_NEXT || status == CCONV_NEED_INPUT) {
+      // Ordinary characters go through the bulk path; the one it stops at
+      // (if any) through the general path below.
+      if (status == CCONV_NEXT) {
+        if (!bulk && plan.waitsForTables && ++sinceRetry >= 64) {
+          sinceRetry = 0;
+          bulk = bulkPrepare(rec, &plan);
+        }
+        if (bulk) bulkConvert(rec, plan);
+      }
       if (rec->inPos >= rec->inLen) {
         rec->status = CCONV_OK;
         return CCONV_OK;

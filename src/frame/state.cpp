@@ -12,23 +12,10 @@ namespace zk {
 
 LibraryState gState;
 const char kTableMutexName[] = "CtableMutex";
-
-namespace {
-
-// Charsets of the charset-name table, by id, filled after the loading pass.
-// Indexed by the id's position in the table.
 CharsetDef* gCharsetIndex[kCharsetNameCount];
 std::atomic<bool> gCharsetIndexed{false};
 
-// The ids of the charset-name table come in four runs; their position in
-// the table follows from the id alone.
-int nameTableSlot(std::uint32_t id) {
-  if (id >= 1001 && id <= 1012) return static_cast<int>(id - 1001);
-  if (id >= 2001 && id <= 2011) return static_cast<int>(id - 2001 + 12);
-  if (id >= 3001 && id <= 3004) return static_cast<int>(id - 3001 + 23);
-  if (id >= 5000 && id <= 5003) return static_cast<int>(id - 5000 + 27);
-  return -1;
-}
+namespace {
 
 void tearDown() {
   if (gState.rules) {
@@ -139,11 +126,7 @@ void stateIndexCharsets() {
   gCharsetIndexed.store(true, std::memory_order_release);
 }
 
-CharsetDef* stateCharsetById(std::uint32_t id) {
-  if (gCharsetIndexed.load(std::memory_order_acquire)) {
-    int slot = nameTableSlot(id);
-    if (slot >= 0) return gCharsetIndex[slot];
-  }
+CharsetDef* stateCharsetByIdSearch(std::uint32_t id) {
   return static_cast<CharsetDef*>(ptrListFindById(gState.charsets, id));
 }
 

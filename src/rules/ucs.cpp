@@ -241,11 +241,11 @@ int constUcs2(CconvRecord* rec) {
 }
 
 int constUcs4(CconvRecord* rec) {
-  return ucsConst(rec, rec->dstOptions.outBigEndian ? kBom4Be : kBom4Le, 4, ucs4WriteUnit);
+  return ucsConstWith<ucs4WriteUnit>(rec, rec->dstOptions.outBigEndian ? kBom4Be : kBom4Le, 4);
 }
 
 int constUtf16(CconvRecord* rec) {
-  return ucsConst(rec, rec->dstOptions.outBigEndian ? kBom2Be : kBom2Le, 2, utf16WriteChar);
+  return ucsConstWith<utf16WriteChar>(rec, rec->dstOptions.outBigEndian ? kBom2Be : kBom2Le, 2);
 }
 
 }  // namespace zk

@@ -23,6 +23,7 @@ inline const RuleDef* ucsSrcRule(const CconvRecord* rec) {
 // base code points of the JIS X 0213 pair table, so that other text (most
 // kana included) skips the second read.
 inline bool ucsMayBePairBase(std::uint32_t v) {
+  if (v < 0x00E6 || v > 0x31F7) return false;  // kanji and ASCII leave at once
   // clang-format off
   switch (v) {
     case 0x00E6: case 0x0254: case 0x0259: case 0x025A: case 0x028C: case 0x02E5: case 0x02E9:
@@ -69,6 +70,36 @@ int ucsWriteBom(CconvRecord* rec, const unsigned char* bom, int len);
 // The const function of UTF-8, UCS-4 and UTF-16: placement, mark, language
 // tag, then the character through `writer`.
 int ucsConst(CconvRecord* rec, const unsigned char* bom, int bomLen, ByteWriter writer);
+
+// ucsConst with the writer known at compile time, so that the common case (one
+// unit, no mark, no tag, no line end) writes without any indirect call.
+template <ByteWriter kWriter>
+[[gnu::always_inline]] inline int ucsConstWith(CconvRecord* rec, const unsigned char* bom,
+                                               int bomLen) {
+  if (rec->status == CCONV_CHAR && !rec->dstOptions.outWriteBom && rec->lang[0] == '\0') {
+    if (!ucsPlace(rec)) {
+      rec->status = CCONV_UNMAPPABLE;
+      return 0;
+    }
+    if (rec->outUnit == 0) {
+      rec->status = CCONV_NEXT;
+      return 1;
+    }
+    if (rec->outSeqLen == 0 && rec->ucs2 == 0 &&
+        !(rec->dstOptions.newlineConvert && rec->outCode == 0x0D)) {
+      // The single-unit case of writeChar: the writer stores nothing unless
+      // it stores the whole unit.
+      const std::int32_t startPos = rec->outPos;
+      const std::int32_t startChars = rec->outChars;
+      if (kWriter(rec, rec->outCode)) return 1;
+      rec->outPos = startPos;
+      rec->outChars = startChars;
+      return 0;
+    }
+    return writeChar(rec, nullptr, kWriter);
+  }
+  return ucsConst(rec, bom, bomLen, kWriter);
+}
 
 }  // namespace zk
 

@@ -129,6 +129,6 @@ int destUtf8(CconvRecord* rec) {
   }
 }
 
-int constUtf8(CconvRecord* rec) { return ucsConst(rec, kUtf8Bom, 3, utf8WriteUnit); }
+int constUtf8(CconvRecord* rec) { return ucsConstWith<utf8WriteUnit>(rec, kUtf8Bom, 3); }
 
 }  // namespace zk

@@ -49,7 +49,10 @@ CodePage* pageFor(CodeTable* t, std::uint32_t key) {
     if (!mid) return nullptr;
   }
   CodePage*& page = mid[(key >> 12) & 0xFFF];
-  if (!page) page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
+  if (!page) {
+    page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
+    if (page && key < kFlatKeys) t->flat[key >> 12] = page;
+  }
   return page;
 }
 

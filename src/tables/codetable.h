@@ -47,7 +47,12 @@ struct CodeTable {
   std::atomic<std::uint32_t> loaded;  // release-stored by the loader
   std::uint32_t hasEntries;
   CodePage** pages[256];  // pages[key >> 24][(key >> 12) & 0xFFF]
+  // The same pages for keys below kFlatKeys, one load away: nearly every
+  // look-up (Unicode's first two planes, JIS codes) lands there.
+  CodePage* flat[32];
 };
+
+constexpr std::uint32_t kFlatKeys = 32 * kBlockKeys;
 
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction);
 void ctableDestroy(CodeTable* table);
@@ -68,6 +73,7 @@ inline bool ctableIsLoaded(const CodeTable* table) {
 }
 
 inline const CodePage* ctablePage(const CodeTable* table, std::uint32_t key) {
+  if (key < kFlatKeys) return table->flat[key >> 12];
   CodePage* const* mid = table->pages[key >> 24];
   return mid ? mid[(key >> 12) & 0xFFF] : nullptr;
 }
