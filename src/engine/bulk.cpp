@@ -537,35 +537,9 @@ template <Dst kDst>
     }
     *o += static_cast<std::int32_t>(width);
   } else {
-    const unsigned char hi = static_cast<unsigned char>((code >> 8) & 0xFF);
-    const unsigned char lo = static_cast<unsigned char>(code & 0xFF);
     unsigned char b[3];
-    int n;
-    switch (set->id) {
-      case kIdIso646Irv:
-        b[0] = lo;
-        n = 1;
-        break;
-      case kIdJisX0201Kana:
-        b[0] = 0x8E;
-        b[1] = lo;
-        n = 2;
-        break;
-      case kIdJisX0208:
-        if (hi >= 0x7F && hi <= 0x92) return false;
-        b[0] = hi | 0x80;
-        b[1] = lo | 0x80;
-        n = 2;
-        break;
-      case kIdJisX0212:
-        b[0] = 0x8F;
-        b[1] = hi | 0x80;
-        b[2] = lo | 0x80;
-        n = 3;
-        break;
-      default:
-        return false;
-    }
+    const int n = eucjpForm(set->id, code, b);
+    if (n == 0) return false;
     // The EUC-JP writer never stores into the last byte of the buffer.
     if (at + n > static_cast<std::int64_t>(size) - 1) return false;
     for (int i = 0; i < n; ++i) out[at + i] = b[i];

@@ -206,47 +206,9 @@ int eucjpfixEncode(CconvRecord* rec) { return encodeWith(rec, eucjpfixWriteUnit)
 
 // Never stores into the last byte of the output buffer.
 int eucjpWriteUnit(CconvRecord* rec, std::uint32_t code) {
-  const unsigned char hi = static_cast<unsigned char>((code >> 8) & 0xFF);
-  const unsigned char lo = static_cast<unsigned char>(code & 0xFF);
   unsigned char bytes[3];
-  int n;
-  switch (rec->outCharset) {
-    case kIdIso646Irv:
-      bytes[0] = lo;
-      n = 1;
-      break;
-    case kIdJisX0201Kana:
-      bytes[0] = 0x8E;
-      bytes[1] = lo;
-      n = 2;
-      break;
-    case kIdJisX0208:
-      if (rowOutsideEuc(hi)) return unmappable(rec);
-      bytes[0] = hi | 0x80;
-      bytes[1] = lo | 0x80;
-      n = 2;
-      break;
-    case kIdJisX0212:
-      bytes[0] = 0x8F;
-      bytes[1] = hi | 0x80;
-      bytes[2] = lo | 0x80;
-      n = 3;
-      break;
-    case kIdJisX0213:
-      if (code & 0x10000) {
-        bytes[0] = 0x8F;
-        bytes[1] = hi | 0x80;
-        bytes[2] = lo | 0x80;
-        n = 3;
-      } else {
-        bytes[0] = hi | 0x80;
-        bytes[1] = lo | 0x80;
-        n = 2;
-      }
-      break;
-    default:
-      return unmappable(rec);
-  }
+  const int n = eucjpForm(rec->outCharset, code, bytes);
+  if (n == 0) return unmappable(rec);
   return putBytes(rec, bytes, n, static_cast<std::int64_t>(rec->outSize) - 1);
 }
 
