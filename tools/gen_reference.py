@@ -23,19 +23,10 @@ import sys
 # Unicode values that encoders are asked about: planes 0 to 2.
 UCS_RANGE = [u for u in range(0x30000) if not 0xD800 <= u <= 0xDFFF]
 
-
-def dec(data, codec):
-    try:
-        return data.decode(codec)
-    except UnicodeDecodeError:
-        return None
-
-
-def enc(text, codec):
-    try:
-        return text.encode(codec)
-    except UnicodeEncodeError:
-        return None
+# The same lenient decode and encode as the data generator, so reference and
+# data are read through one definition.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from gen_charsets import dec, enc  # noqa: E402
 
 
 def sjis_space():
