@@ -23,6 +23,10 @@ endif()
 if(TARGET kvtconv)
   install(TARGETS kvtconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The host component for bindings (ctypes), beside the library it uses.
+if(TARGET zrkvt16host)
+  install(TARGETS zrkvt16host LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 # pkg-config: paths relative to the .pc file, so the tree can be installed
 # under any prefix (cmake --install --prefix) or moved.
