@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "zkhost.h"
 #include "zrkvt16.h"
 
 namespace {
@@ -34,6 +35,8 @@ constexpr size_t kChunk = 64 * 1024;
 // Bytes handed to the detector; it scores the first 2048 and needs a little
 // more for a byte order mark or an XML declaration.
 constexpr size_t kDetectBytes = 4096;
+// Bytes against which its answer is confirmed: the whole input up to this.
+constexpr size_t kConfirmBytes = 1024 * 1024;
 // Inputs above this size get a progress bar when standard error is a terminal.
 constexpr long long kProgressMin = 8LL * 1024 * 1024;
 
@@ -221,6 +224,8 @@ struct Options {
   bool guess = false;
   bool skip = false;  // -c
   bool replace = false;
+  bool lenient = false;  // --lenient-unicode: ill-formed Unicode as the library takes it
+  std::string toName;    // -t without //IGNORE or //TRANSLIT
   uint32_t replacement = 0;
   int eol = 0;  // 0 = keep, else the library's newlineKind
   bool bom = false;
@@ -246,9 +251,14 @@ void printHelp() {
       "      --guess            print the detected encoding, byte order mark, byte\n"
       "                         order and line ends of each file; convert nothing\n"
       "  -c                     skip invalid input and drop unmappable characters\n"
+      "                         and ill-formed Unicode (also: -t NAME//IGNORE)\n"
       "      --replace[=N[,W]]  replace unmappable characters: N for narrow and W for\n"
       "                         wide ones (a character, U+XXXX or 0xXXXX); the\n"
-      "                         default is '?' and the geta mark U+3013\n"
+      "                         default is '?' and the geta mark U+3013; ill-formed\n"
+      "                         Unicode becomes U+FFFD, or W in a legacy target\n"
+      "                         (also: -t NAME//TRANSLIT)\n"
+      "      --lenient-unicode  read ill-formed UTF-8, UTF-16 and UCS-4 as the\n"
+      "                         library does instead of stopping at it\n"
       "      --eol=KIND         convert line ends to lf, crlf, cr, u2028 or u2029\n"
       "      --bom              write a byte order mark (Unicode targets)\n"
       "      --ncr=hex|dec      write characters UCS-2 lacks as numeric character\n"
@@ -262,6 +272,8 @@ void printHelp() {
       "Names are matched in any case, with the usual aliases (SJIS, CP932, EUCJP,\n"
       "JIS, UTF8, UTF-16LE, UCS-4BE, LATIN1, ...). Unicode input without -LE/-BE is\n"
       "read in the order its byte order mark gives, big-endian when it has none.\n"
+      "Ill-formed Unicode input (bad UTF-8, lone surrogates, values above U+10FFFF)\n"
+      "is an error unless -c, --replace or --lenient-unicode says otherwise.\n"
       "\n"
       "Exit status: 0 success; 1 input that could not be converted (invalid or\n"
       "truncated input, unmappable character, undetectable encoding); 2 usage,\n"
@@ -332,7 +344,22 @@ enum {
   kOptLang,
   kOptCharsetDir,
   kOptVersion,
+  kOptLenient,
 };
+
+// iconv's habit: -t NAME//IGNORE is -c and -t NAME//TRANSLIT is --replace, in
+// any case and order; an empty suffix ("UTF-8//") means nothing.
+void takeTargetSuffixes(Options* o) {
+  std::string t = o->to;
+  for (size_t p; (p = t.rfind("//")) != std::string::npos; t.erase(p)) {
+    const std::string suffix = aliasKey(t.c_str() + p + 2);
+    if (suffix == "IGNORE") o->skip = true;
+    else if (suffix == "TRANSLIT") o->replace = true;
+    else if (!suffix.empty()) break;
+  }
+  o->toName = t;
+  o->to = o->toName.c_str();
+}
 
 // Returns -1 to go on, else an exit status.
 int parseArgs(int argc, char** argv, Options* o) {
@@ -351,6 +378,7 @@ int parseArgs(int argc, char** argv, Options* o) {
       {"lang", required_argument, nullptr, kOptLang},
       {"charset-dir", required_argument, nullptr, kOptCharsetDir},
       {"version", no_argument, nullptr, kOptVersion},
+      {"lenient-unicode", no_argument, nullptr, kOptLenient},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -383,6 +411,7 @@ int parseArgs(int argc, char** argv, Options* o) {
         break;
       }
       case kOptBom: o->bom = true; break;
+      case kOptLenient: o->lenient = true; break;
       case kOptNcr:
         if (std::strcmp(optarg, "hex") == 0) o->ncr = 1;
         else if (std::strcmp(optarg, "dec") == 0) o->ncr = 2;
@@ -401,6 +430,7 @@ int parseArgs(int argc, char** argv, Options* o) {
         return usageError("unrecognized option '%s'", argv[optind - 1]);
     }
   }
+  takeTargetSuffixes(o);
   for (int i = optind; i < argc; ++i) o->files.push_back(argv[i]);
   if (o->files.empty()) o->files.push_back("-");
   return -1;
@@ -471,10 +501,23 @@ struct Output {
   bool failed = false;
 };
 
+// A file that replaces another takes its mode, and its owner and group where
+// the process may set them; set-ID bits are kept only with the owner (group)
+// that they were given for.
+void keepAttributes(int fd, const struct stat& old) {
+  mode_t mode = old.st_mode & 07777;
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    mode &= ~S_ISUID;
+    if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) mode &= ~S_ISGID;
+  }
+  fchmod(fd, mode);
+}
+
 bool openOutput(const char* path, Output* out) {
   out->label = path;
   struct stat st;
-  bool regular = stat(path, &st) != 0 || S_ISREG(st.st_mode);
+  const bool exists = stat(path, &st) == 0;
+  bool regular = !exists || S_ISREG(st.st_mode);
   if (!regular) {
     // A device or pipe: write straight to it.
     out->fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -499,9 +542,13 @@ bool openOutput(const char* path, Output* out) {
     complain("%s: %s", path, std::strerror(errno));
     return false;
   }
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(out->fd, 0666 & ~mask);
+  if (exists) {
+    keepAttributes(out->fd, st);
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(out->fd, 0666 & ~mask);
+  }
   out->tempPath = buf.data();
   out->finalPath = path;
   return true;
@@ -602,20 +649,24 @@ const char* newlineName(uint32_t kind) {
   }
 }
 
-bool detect(const unsigned char* buf, size_t len, CconvChkRecord* chk) {
+// The detector's answer on the first bytes, confirmed against buf[0..len),
+// which is the whole input when `whole`.
+bool detect(const unsigned char* buf, size_t len, bool whole, CconvChkRecord* chk,
+            ZkhConfirmation* conf) {
   std::memset(chk, 0, sizeof *chk);
   chk->inBuf = buf;
   chk->inPos = 0;
   chk->inLen = static_cast<int32_t>(std::min(len, kDetectBytes));
-  return cconvChkEncode(chk) == 1;
+  cconvChkEncode(chk);
+  return zkhConfirmEncoding(chk, buf, len, whole ? 1 : 0, conf) == 1;
 }
 
-// The source encoding that a detection result stands for.
-Encoding detectedEncoding(const CconvChkRecord& chk) {
+// The source encoding that a confirmed detection stands for.
+Encoding detectedEncoding(const ZkhConfirmation& conf) {
   // The decoder reads the mark again itself; without one, the detector's
   // order stands.
-  Encoding e = resolveEncoding(chk.encodingName);
-  e.bigWithoutMark = chk.bigEndian != 0;
+  Encoding e = resolveEncoding(conf.encodingName);
+  e.bigWithoutMark = conf.bigEndian != 0;
   return e;
 }
 
@@ -640,6 +691,13 @@ struct Converter {
   std::vector<unsigned char> outBuf;
   std::vector<unsigned char> scratch;  // output of replays that locate a bad character
   std::string hint;  // appended to data errors of a detected input
+  // Unicode input is checked before the library sees it, unless
+  // --lenient-unicode: the library would take ill-formed input as values.
+  bool validating = false;
+  ZkhValidator val;
+  size_t scanPos = 0;      // inBuf position up to which the validator has read
+  bool scanEnded = false;  // the end of the input was reported to it
+  bool iso2022 = false;    // the source reports unknown escape sequences as truncation
 };
 
 enum class Step { Done, NeedInput, Failed };
@@ -693,7 +751,23 @@ Step convertBuffer(Converter* cv, const Input& in, long long base) {
     if (rec.outPos > 0 && !writeAll(cv->out, cv->outBuf.data(), static_cast<size_t>(rec.outPos)))
       return Step::Failed;
     if (st == CCONV_OK) return Step::Done;
-    if (st == CCONV_NEED_INPUT) return Step::NeedInput;
+    if (st == CCONV_NEED_INPUT) {
+      // The library stops at an escape sequence it does not know as if it
+      // were cut short; more input cannot help when the bytes already there
+      // start no known one.
+      const int esc = cv->iso2022 ? zkhUnknownEscape(rec.inBuf + rec.inPos,
+                                                     static_cast<size_t>(rec.inLen - rec.inPos))
+                                  : -1;
+      if (esc <= 0) return Step::NeedInput;
+      if (cv->opts->skip) {  // -c: the ESC goes, what follows is read as text
+        ++rec.inPos;
+        continue;
+      }
+      complain("%s: unknown escape sequence at byte offset %lld: %s%s", in.label,
+               base + rec.inPos, hexBytes(rec.inBuf + rec.inPos, static_cast<size_t>(esc)).c_str(),
+               cv->hint.c_str());
+      return Step::Failed;
+    }
     if (st == CCONV_OUTPUT_FULL) {
       if (rec.outPos == 0) {
         complain("%s: a character does not fit the output buffer", in.label);
@@ -727,6 +801,127 @@ Step convertBuffer(Converter* cv, const Input& in, long long base) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Ill-formed Unicode input
+//
+// The validator reads each byte of the buffer once, ahead of the library. The
+// library is given the input only up to the next ill-formed sequence; there
+// kvtconv stops (the default), skips the sequence (-c) or converts U+FFFD in
+// the source's own form in its place (--replace). Offsets stay those of the
+// input: skipping moves inPos, and U+FFFD comes from a buffer of its own.
+
+const char* formName(uint32_t form) {
+  switch (form) {
+    case ZKH_UTF8: return "UTF-8";
+    case ZKH_UTF16: return "UTF-16";
+    case ZKH_UCS2: return "UCS-2";
+    default: return "UCS-4";
+  }
+}
+
+const char* issueText(const ZkhIssue& issue, uint32_t form) {
+  switch (issue.kind) {
+    case ZKH_BAD_BYTE: return "invalid byte";
+    case ZKH_BAD_SEQUENCE: return "incomplete sequence";
+    case ZKH_SURROGATE: return form == ZKH_UTF16 ? "lone surrogate" : "not a Unicode scalar value";
+    case ZKH_OUT_OF_RANGE: return "not a Unicode scalar value";
+    default: return "truncated";
+  }
+}
+
+// The validator form of a source encoding, if it is a Unicode one.
+bool unicodeForm(const std::string& name, uint32_t* form) {
+  static const struct {
+    const char* key;
+    uint32_t form;
+  } forms[] = {{"UTF8", ZKH_UTF8},           {"UTF8TAGS", ZKH_UTF8},
+               {"UTF16", ZKH_UTF16},         {"UTF16TAGS", ZKH_UTF16},
+               {"ISO10646UCS2", ZKH_UCS2},   {"ISO10646UCS4", ZKH_UCS4},
+               {"ISO10646UCS4TAGS", ZKH_UCS4}};
+  const std::string key = aliasKey(name.c_str());
+  for (const auto& f : forms) {
+    if (key == f.key) {
+      *form = f.form;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The next ill-formed sequence in buf[scanPos..have), or at the end of input.
+bool nextIssue(Converter* cv, size_t have, bool eof, ZkhIssue* issue) {
+  while (cv->scanPos < have) {
+    size_t used = 0;
+    const int r = zkhValidate(&cv->val, cv->inBuf.data() + cv->scanPos, have - cv->scanPos,
+                              &used, issue);
+    cv->scanPos += used;
+    if (r == 1) return true;
+  }
+  if (!eof || cv->scanEnded) return false;
+  cv->scanEnded = true;
+  return zkhValidateEnd(&cv->val, issue) == 1;
+}
+
+// The library has converted everything before the sequence at `at`.
+bool settleIssue(Converter* cv, const Input& in, long long base, const ZkhIssue& issue,
+                 size_t at) {
+  CconvRecord& rec = cv->rec;
+  // A short input waiting for a UTF-8 mark that cannot come now.
+  if (static_cast<size_t>(rec.inPos) < at && rec.srcOptions.inDetectBom) {
+    rec.srcOptions.inDetectBom = 0;
+    if (convertBuffer(cv, in, base) == Step::Failed) return false;
+  }
+  const size_t end = at + issue.length;
+  const size_t waiting = at - std::min(at, static_cast<size_t>(rec.inPos));  // a language tag
+  if (cv->opts->replace) {
+    std::vector<unsigned char> fix(rec.inBuf + at - waiting, rec.inBuf + at);
+    unsigned char fffd[4];
+    fix.insert(fix.end(), fffd, fffd + zkhReplacement(&cv->val, fffd));
+    const unsigned char* buf = rec.inBuf;
+    rec.inBuf = fix.data();
+    rec.inPos = 0;
+    rec.inLen = static_cast<int32_t>(fix.size());
+    const Step s = convertBuffer(cv, in, base + static_cast<long long>(at - waiting));
+    rec.inBuf = buf;
+    rec.inPos = static_cast<int32_t>(end);
+    return s != Step::Failed;
+  }
+  if (cv->opts->skip) {
+    // What the library waits on goes next to what follows the sequence.
+    std::memmove(cv->inBuf.data() + end - waiting, cv->inBuf.data() + at - waiting, waiting);
+    rec.inPos = static_cast<int32_t>(end - waiting);
+    return true;
+  }
+  const std::string bytes = hexBytes(issue.bytes, issue.length);
+  if (issue.kind == ZKH_TRUNCATED) {
+    complain("%s: incomplete character at end of input, byte offset %lld: %s%s", in.label,
+             static_cast<long long>(issue.offset), bytes.c_str(), cv->hint.c_str());
+  } else {
+    complain("%s: ill-formed %s at byte offset %lld: %s (%s)%s", in.label,
+             formName(cv->val.form), static_cast<long long>(issue.offset), bytes.c_str(),
+             issueText(issue, cv->val.form), cv->hint.c_str());
+  }
+  return false;
+}
+
+// Converts buf[inPos..have), the input checked first when it is Unicode.
+Step convertChecked(Converter* cv, const Input& in, long long base, size_t have, bool eof) {
+  CconvRecord& rec = cv->rec;
+  for (;;) {
+    ZkhIssue issue;
+    const bool found = cv->validating && nextIssue(cv, have, eof, &issue);
+    // Held bytes that an issue began with are still in the buffer: the
+    // library stops before an unfinished character too.
+    const size_t at = found ? static_cast<size_t>(std::max<long long>(
+                                  static_cast<long long>(issue.offset) - base, rec.inPos))
+                            : have;
+    rec.inLen = static_cast<int32_t>(at);
+    const Step s = convertBuffer(cv, in, base);
+    if (!found || s == Step::Failed) return s;
+    if (!settleIssue(cv, in, base, issue, at)) return Step::Failed;
+  }
+}
+
 // Converts one input, whose first `have` bytes are already in the buffer.
 bool convertInput(Converter* cv, const Input& in, size_t have, bool eof) {
   CconvRecord& rec = cv->rec;
@@ -750,7 +945,7 @@ bool convertInput(Converter* cv, const Input& in, size_t have, bool eof) {
     rec.inBuf = buf;
     rec.inPos = 0;
     rec.inLen = static_cast<int32_t>(have);
-    Step step = have > 0 ? convertBuffer(cv, in, base) : Step::Done;
+    Step step = have > 0 ? convertChecked(cv, in, base, have, eof) : Step::Done;
     if (step == Step::Failed) {
       ok = false;
       break;
@@ -758,6 +953,7 @@ bool convertInput(Converter* cv, const Input& in, size_t have, bool eof) {
     size_t used = std::min(static_cast<size_t>(rec.inPos), have);
     std::memmove(buf, buf + used, have - used);
     have -= used;
+    cv->scanPos -= std::min(cv->scanPos, used);
     base += static_cast<long long>(used);
     progressUpdate(&progress, base);
     if (!eof) {
@@ -909,7 +1105,7 @@ int listEncodings() {
 // ---------------------------------------------------------------------------
 
 int guessFiles(const Options& o) {
-  std::vector<unsigned char> buf(kDetectBytes);
+  std::vector<unsigned char> buf(kConfirmBytes);
   int status = kExitOk;
   for (const char* f : o.files) {
     Input in;
@@ -926,10 +1122,15 @@ int guessFiles(const Options& o) {
     }
     closeInput(&in);
     CconvChkRecord chk;
-    bool found = detect(buf.data(), static_cast<size_t>(n), &chk);
-    std::printf("%s: encoding=%s bom=%s byteorder=%s eol=%s%s\n", in.label, chk.encodingName,
-                chk.hasBom ? "yes" : "no", chk.bigEndian ? "big-endian" : "little-endian",
-                newlineName(chk.newlineKind), chk.xmlDeclared ? " xml=yes" : "");
+    ZkhConfirmation conf;
+    const size_t len = static_cast<size_t>(n);
+    bool found = detect(buf.data(), len, len < buf.size(), &chk, &conf);
+    const std::string corrected =
+        conf.corrected ? std::string(" corrected-from=") + chk.encodingName : std::string();
+    std::printf("%s: encoding=%s%s bom=%s byteorder=%s eol=%s%s\n", in.label,
+                conf.encodingName, corrected.c_str(), chk.hasBom ? "yes" : "no",
+                conf.bigEndian ? "big-endian" : "little-endian", newlineName(chk.newlineKind),
+                chk.xmlDeclared ? " xml=yes" : "");
     if (!found && status == kExitOk) status = kExitData;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -1004,7 +1205,8 @@ int convertFiles(Options& o) {
     return kExitUsage;
   }
   cv.out = &out;
-  cv.inBuf.resize(kChunk);
+  // Detection confirms its answer against the first megabyte, read whole.
+  cv.inBuf.resize(o.from ? kChunk : std::max(kChunk, kConfirmBytes));
   cv.outBuf.resize(kChunk);
   cv.scratch.resize(kChunk);
 
@@ -1027,12 +1229,13 @@ int convertFiles(Options& o) {
         continue;
       }
       CconvChkRecord chk;
-      if (!detect(cv.inBuf.data(), have, &chk)) {
+      ZkhConfirmation conf;
+      if (!detect(cv.inBuf.data(), have, eof, &chk, &conf)) {
         complain("%s: cannot detect the encoding; name it with -f", in.label);
         status = kExitData;
         break;
       }
-      src = detectedEncoding(chk);
+      src = detectedEncoding(conf);
       cv.hint = " (input detected as " + src.name + "; name its encoding with -f)";
     }
     CconvSrcOptions srcOpts = sourceOptions(src, o.skip);
@@ -1041,6 +1244,12 @@ int convertFiles(Options& o) {
       status = o.from ? kExitUsage : kExitData;
       break;
     }
+    uint32_t form = 0;
+    cv.validating = !o.lenient && unicodeForm(src.name, &form);
+    if (cv.validating) zkhValidatorInit(&cv.val, form, srcOpts.inBigEndian, srcOpts.inDetectBom);
+    cv.scanPos = 0;
+    cv.scanEnded = false;
+    cv.iso2022 = aliasKey(src.name.c_str()).starts_with("ISO2022JP");
     if (!convertInput(&cv, in, have, eof)) {
       status = out.failed ? kExitUsage : kExitData;
       break;
