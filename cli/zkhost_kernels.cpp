@@ -37,6 +37,10 @@ inline bool cont(unsigned char b) { return (b & 0xC0) == 0x80; }
 }  // namespace
 
 std::size_t utf8Prefix(const unsigned char* p, std::size_t n, int* multi) {
+  return haveAvx2() ? utf8PrefixAvx2(p, n, multi) : utf8PrefixSse2(p, n, multi);
+}
+
+std::size_t utf8PrefixSse2(const unsigned char* p, std::size_t n, int* multi) {
   std::size_t i = 0;
   int seen = 0;
   while (i < n) {
@@ -46,32 +50,31 @@ std::size_t utf8Prefix(const unsigned char* p, std::size_t n, int* multi) {
     }
     // A run of multi-byte characters, the bulk of Japanese text; three-byte
     // ones first.
-    seen = 1;
+    const std::size_t run = i;
     do {
       const unsigned char b = p[i];
       if (b >= 0xE0 && b < 0xF0) {
-        if (n - i < 3) goto done;
+        if (n - i < 3) break;
         const unsigned char b1 = p[i + 1];
         const bool ok = b == 0xE0 ? b1 >= 0xA0 : b == 0xED ? b1 < 0xA0 : true;
-        if (!ok || !cont(b1) || !cont(p[i + 2])) goto done;
+        if (!ok || !cont(b1) || !cont(p[i + 2])) break;
         i += 3;
       } else if (b >= 0xC2 && b < 0xE0) {
-        if (n - i < 2 || !cont(p[i + 1])) goto done;
+        if (n - i < 2 || !cont(p[i + 1])) break;
         i += 2;
       } else if (b >= 0xF0 && b <= 0xF4) {
-        if (n - i < 4) goto done;
+        if (n - i < 4) break;
         const Utf8Lead l = utf8Lead(b);
         const unsigned char b1 = p[i + 1];
-        if (b1 < l.lo || b1 > l.hi || !cont(p[i + 2]) || !cont(p[i + 3])) goto done;
+        if (b1 < l.lo || b1 > l.hi || !cont(p[i + 2]) || !cont(p[i + 3])) break;
         i += 4;
-      } else if (b < 0x80) {
-        ++i;
       } else {
-        goto done;
+        break;
       }
     } while (i < n && p[i] >= 0x80);
+    seen |= i > run;
+    if (i < n && p[i] >= 0x80) break;
   }
-done:
   if (multi) *multi = seen;
   return i;
 }

@@ -14,7 +14,12 @@
 namespace zkh {
 
 // UTF-8; *multi becomes 1 when the prefix holds a sequence of 2 to 4 bytes.
+// utf8Prefix takes the AVX2 kernel where the processor has it, else the SSE2
+// one (which passes only ASCII a vector at a time).
 std::size_t utf8Prefix(const unsigned char* p, std::size_t n, int* multi);
+std::size_t utf8PrefixSse2(const unsigned char* p, std::size_t n, int* multi);
+std::size_t utf8PrefixAvx2(const unsigned char* p, std::size_t n, int* multi);
+bool haveAvx2();
 // UTF-16 (pairs allowed) or UCS-2 (no surrogates at all), in units of 2.
 std::size_t utf16Prefix(const unsigned char* p, std::size_t n, bool big, bool pairs);
 // UCS-4 in units of 4: values up to 10FFFF outside D800-DFFF.
