@@ -46,17 +46,18 @@ bool cleanUnicode(std::uint32_t form, std::uint32_t big, const unsigned char* da
   return !whole || zkhValidateEnd(&v, &issue) == 0;
 }
 
-// Whether the library's decoder for `name` reads data without an invalid
-// byte. Unmappable characters do not count: they are the target's concern.
+// Whether the library's decoder for `name` reads data into Unicode without an
+// invalid byte. A character that UTF-8 cannot take has no Unicode value (the
+// ISO-2022-JP decoder passes 8-bit bytes on that way). Without a UTF-8 rule
+// the source itself is the target, where unmappable means only "one way".
 bool cleanLegacy(const char* name, const unsigned char* data, std::size_t len, bool whole) {
   CconvRecord rec;
   std::memset(&rec, 0, sizeof rec);
   CconvDstOptions dst;
   std::memset(&dst, 0, sizeof dst);
   dst.outBigEndian = 1;
-  if (cconvInitConvert(&rec, &dst, "UTF-8") != CCONV_OK &&
-      cconvInitConvert(&rec, &dst, name) != CCONV_OK)
-    return false;
+  const bool toUnicode = cconvInitConvert(&rec, &dst, "UTF-8") == CCONV_OK;
+  if (!toUnicode && cconvInitConvert(&rec, &dst, name) != CCONV_OK) return false;
   CconvSrcOptions src;
   std::memset(&src, 0, sizeof src);
   src.inBigEndian = 1;  // double-byte units row byte first
@@ -75,7 +76,8 @@ bool cleanLegacy(const char* name, const unsigned char* data, std::size_t len, b
     rec.outSize = static_cast<std::int32_t>(sizeof out);
     const std::uint32_t st = cconvConvert(&rec);
     if (st == CCONV_OK) return true;
-    if (st == CCONV_UNMAPPABLE || (st == CCONV_OUTPUT_FULL && rec.outPos > 0)) continue;
+    if ((st == CCONV_UNMAPPABLE && !toUnicode) || (st == CCONV_OUTPUT_FULL && rec.outPos > 0))
+      continue;
     // Stuck before the end: a character cut by the end of a prefix is fine,
     // anything longer (an unknown escape sequence) is not.
     if (st == CCONV_NEED_INPUT) return !whole && rec.inLen - rec.inPos < 8;
