@@ -506,10 +506,12 @@ struct Output {
 // that they were given for.
 void keepAttributes(int fd, const struct stat& old) {
   mode_t mode = old.st_mode & 07777;
+#ifndef _WIN32
   if (fchown(fd, old.st_uid, old.st_gid) != 0) {
     mode &= ~S_ISUID;
     if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) mode &= ~S_ISGID;
   }
+#endif
   fchmod(fd, mode);
 }
 

@@ -23,7 +23,9 @@
 
 #include "zrkvt16.h"
 
-#if defined(ZKHOST_BUILDING)
+#if defined(ZKHOST_BUILDING) && defined(_WIN32)
+#define ZKH_API __declspec(dllexport)
+#elif defined(ZKHOST_BUILDING)
 #define ZKH_API __attribute__((visibility("default")))
 #else
 #define ZKH_API
@@ -78,7 +80,7 @@ typedef struct ZkhIssue {
   uint32_t length;         /* 1 to 4 bytes, replaced by one U+FFFD */
   uint32_t kind;           /* ZKH_BAD_BYTE ... ZKH_TRUNCATED */
   unsigned char bytes[4];  /* its bytes (they may lie in an earlier chunk) */
-} ZkhIssue;
+} ZkhIssue;                /* 24 bytes */
 
 /* Caller-allocated; zkhValidatorInit fills it. The first six fields may be
  * read; none may be written. */
@@ -92,7 +94,7 @@ typedef struct ZkhValidator {
                               character, mark or reported sequence */
   unsigned char pending[4];
   uint32_t reserved[3];
-} ZkhValidator;
+} ZkhValidator;            /* 48 bytes */
 
 /* Starts a stream. With detectBom, UTF-16 and UCS-2 (FF FE, FE FF) and
  * UCS-4 (FF FE 00 00, 00 00 FE FF) take their byte order from a mark at the
@@ -152,7 +154,7 @@ typedef struct ZkhConfirmation {
                                          1 for byte-oriented names) */
   uint32_t corrected;                 /* 1 when it differs from the detector's */
   uint32_t reason;                    /* ZKH_KEPT, ZKH_WAS_UTF8, ZKH_DECODED */
-} ZkhConfirmation;
+} ZkhConfirmation;                    /* 272 bytes */
 
 /* chk: the detector's record after cconvChkEncode (its inBuf is not read);
  * data[0..len): the input, whole when `whole` is not 0, else a prefix of it

@@ -8,6 +8,10 @@
 #include "zkhost.h"
 #include "zkhost_kernels.h"
 
+// Bindings mirror these layouts (ctypes); the header states the sizes.
+static_assert(sizeof(ZkhIssue) == 24 && sizeof(ZkhValidator) == 48 &&
+              sizeof(ZkhConfirmation) == 272);
+
 namespace {
 
 using zkh::unit16;
