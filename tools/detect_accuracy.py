@@ -1,23 +1,29 @@
 #!/usr/bin/env python3
-"""How often cconvChkEncode names real Japanese text correctly, beside uchardet.
+"""How often cconvChkEncode names real Japanese text correctly, beside uchardet and nkf.
 
 Japanese manual pages (Debian's manpages-ja, UTF-8 roff) are stripped to
 text, encoded with Python's codecs in each family, cut into consecutive
-pieces of 64, 256 and 2048 bytes, and each piece is given both to the library
-(through ctypes) and to libuchardet. A piece counts as named correctly when
-the name is the family's (with the right byte order where the library
-reports one); a piece made only of ASCII bytes also counts as correct when it
-is named as ASCII ("ISO-646IRV" / "ASCII"), since nothing else can be told.
+pieces of 64, 256 and 2048 bytes, and each piece is given to the library
+(through ctypes), to libuchardet and to `nkf --guess`. The library's answer
+is counted twice: as cconvChkEncode gives it, and as the hosts use it after
+zkhConfirmEncoding (libzrkvt16host.so) has checked it against the piece,
+which counts as the first bytes of a file (a character cut at its end is no
+error; pieces cut anywhere may also start inside one), or as a whole file
+with --whole-chars. A piece counts as named correctly when the name is the
+family's (with the right byte order where the library reports one); a piece
+made only of ASCII bytes also counts as correct when it is named as ASCII
+("ISO-646IRV" / "ASCII"), since nothing else can be told.
 
-    apt-get install manpages-ja uchardet
-    cmake --build build-detect-plain --target zrkvt16
-    python3 tools/detect_accuracy.py [--lib build-detect-plain/libzrkvt16.so]
+    apt-get install manpages-ja uchardet nkf
+    cmake --build build --target zrkvt16 zrkvt16host
+    python3 tools/detect_accuracy.py [--lib build/libzrkvt16.so] [--whole-chars]
 """
 import argparse
 import ctypes
 import glob
 import gzip
 import os
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -40,35 +46,56 @@ class ChkRecord(ctypes.Structure):
     ]
 
 
+class Confirmation(ctypes.Structure):
+    _fields_ = [
+        ("encodingName", ctypes.c_char * 260),
+        ("bigEndian", ctypes.c_uint32),
+        ("corrected", ctypes.c_uint32),
+        ("reason", ctypes.c_uint32),
+    ]
+
+
 # family: (Python codec, names of the library counted correct, bigEndian
-# required or None, names of uchardet counted correct)
+# required or None, names of uchardet counted correct, names of nkf counted
+# correct)
 FAMILIES = [
-    ("UTF-8", "utf-8", {"UTF-8"}, None, {"UTF-8"}),
-    ("Shift_JIS", "cp932", {"WINDOWS31J"}, None, {"SHIFT_JIS", "WINDOWS-31J", "CP932"}),
-    ("EUC-JP", "euc_jp", {"EUC-JP"}, None, {"EUC-JP"}),
-    ("ISO-2022-JP", "iso2022_jp", {"ISO-2022-JP"}, None, {"ISO-2022-JP"}),
-    ("UTF-16LE", "utf-16-le", {"UTF-16"}, 0, {"UTF-16LE"}),
-    ("UTF-16BE", "utf-16-be", {"UTF-16"}, 1, {"UTF-16BE"}),
-    ("UCS-4LE", "utf-32-le", {"ISO-10646-UCS-4"}, 0, {"UTF-32LE"}),
-    ("UCS-4BE", "utf-32-be", {"ISO-10646-UCS-4"}, 1, {"UTF-32BE"}),
+    ("UTF-8", "utf-8", {"UTF-8"}, None, {"UTF-8"}, {"UTF-8"}),
+    ("Shift_JIS", "cp932", {"WINDOWS31J"}, None, {"SHIFT_JIS", "WINDOWS-31J", "CP932"},
+     {"Shift_JIS", "CP932"}),
+    ("EUC-JP", "euc_jp", {"EUC-JP"}, None, {"EUC-JP"}, {"EUC-JP", "CP51932", "eucJP-ms"}),
+    ("ISO-2022-JP", "iso2022_jp", {"ISO-2022-JP"}, None, {"ISO-2022-JP"}, {"ISO-2022-JP"}),
+    ("UTF-16LE", "utf-16-le", {"UTF-16"}, 0, {"UTF-16LE"}, {"UTF-16", "UTF-16LE"}),
+    ("UTF-16BE", "utf-16-be", {"UTF-16"}, 1, {"UTF-16BE"}, {"UTF-16", "UTF-16BE"}),
+    ("UCS-4LE", "utf-32-le", {"ISO-10646-UCS-4"}, 0, {"UTF-32LE"}, {"UTF-32", "UTF-32LE"}),
+    ("UCS-4BE", "utf-32-be", {"ISO-10646-UCS-4"}, 1, {"UTF-32BE"}, {"UTF-32", "UTF-32BE"}),
 ]
 SIZES = [64, 256, 2048]
 
 
 class Library:
-    def __init__(self, path):
+    def __init__(self, path, host_path):
         self.lib = ctypes.CDLL(path)
         self.lib.cconvChkEncode.argtypes = [ctypes.POINTER(ChkRecord)]
         self.lib.cconvChkEncode.restype = ctypes.c_int
+        self.host = ctypes.CDLL(host_path)
+        self.host.zkhConfirmEncoding.argtypes = [
+            ctypes.POINTER(ChkRecord), ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int,
+            ctypes.POINTER(Confirmation)]
+        self.host.zkhConfirmEncoding.restype = ctypes.c_int
 
-    def detect(self, data):
+    def detect(self, data, whole):
+        """The detector's (name, bigEndian), and the confirmed ones."""
         buf = ctypes.create_string_buffer(data, len(data))
         rec = ChkRecord()
         rec.inBuf = ctypes.cast(buf, ctypes.c_void_p)
         rec.inPos = 0
         rec.inLen = len(data)
         self.lib.cconvChkEncode(ctypes.byref(rec))
-        return rec.encodingName.decode("latin-1"), rec.bigEndian
+        conf = Confirmation()
+        self.host.zkhConfirmEncoding(ctypes.byref(rec), data, len(data), int(whole),
+                                     ctypes.byref(conf))
+        return ((rec.encodingName.decode("latin-1"), rec.bigEndian),
+                (conf.encodingName.decode("latin-1"), conf.bigEndian))
 
 
 class Uchardet:
@@ -87,6 +114,11 @@ class Uchardet:
         self.lib.uchardet_handle_data(self.handle, data, len(data))
         self.lib.uchardet_data_end(self.handle)
         return (self.lib.uchardet_get_charset(self.handle) or b"").decode("ascii").upper()
+
+
+def nkf_guess(data):
+    out = subprocess.run(["nkf", "--guess"], input=data, capture_output=True, check=True).stdout
+    return out.decode("ascii", "replace").split(" ")[0].strip() or "(none)"
 
 
 def top3(counts):
@@ -156,23 +188,25 @@ def corpus(limit_pages):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--lib", default=os.path.join(ROOT, "build-detect-plain", "libzrkvt16.so"))
+    ap.add_argument("--lib", default=os.path.join(ROOT, "build", "libzrkvt16.so"))
+    ap.add_argument("--host-lib", help="libzrkvt16host.so (default: beside --lib)")
     ap.add_argument("--pages", type=int, default=120, help="number of manual pages to read")
     ap.add_argument("--max-pieces", type=int, default=600, help="pieces per family and size")
     ap.add_argument("--whole-chars", action="store_true",
                     help="cut pieces on character boundaries instead of anywhere")
     args = ap.parse_args()
 
-    ours = Library(args.lib)
+    ours = Library(args.lib, args.host_lib or
+                   os.path.join(os.path.dirname(os.path.abspath(args.lib)), "libzrkvt16host.so"))
     theirs = Uchardet()
     texts = corpus(args.pages)
     print("%d pages with Japanese text; pieces of %s bytes, at most %d per row, cut %s\n"
           % (len(texts), ", ".join(map(str, SIZES)), args.max_pieces,
              "on character boundaries" if args.whole_chars else "anywhere"))
-    print("| family | piece | pieces | ASCII-only | zrkvt16 correct | uchardet correct"
-          " | zrkvt16 other names | uchardet other names |")
-    print("|---|---|---|---|---|---|---|---|")
-    for family, codec, names, big, uc_names in FAMILIES:
+    print("| family | piece | pieces | ASCII-only | zrkvt16 correct | zrkvt16 confirmed correct"
+          " | uchardet correct | nkf correct | zrkvt16 other names | confirmed other names |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for family, codec, names, big, uc_names, nkf_names in FAMILIES:
         encoded = [] if args.whole_chars else [t.encode(codec, errors="ignore") for t in texts]
         for size in SIZES:
             pieces = []
@@ -185,28 +219,28 @@ def main():
                         break
                 if len(pieces) >= args.max_pieces:
                     break
-            good_ours = good_theirs = ascii_only = 0
-            others = {}
-            theirs_other = {}
+            good = {"ours": 0, "confirmed": 0, "uchardet": 0, "nkf": 0}
+            ascii_only = 0
+            others, confirmed_others = {}, {}
             for p, is_ascii in pieces:
                 ascii_only += is_ascii
-                name, be = ours.detect(p)
-                ok = name in names and (big is None or be == big)
-                ok = ok or (is_ascii and name == "ISO-646IRV")
-                good_ours += ok
-                if not ok:
-                    key = name + ("" if big is None or name not in names else "/be=%d" % be)
-                    others[key] = others.get(key, 0) + 1
+                for (name, be), key, tally in zip(ours.detect(p, args.whole_chars),
+                                                  ("ours", "confirmed"), (others, confirmed_others)):
+                    ok = name in names and (big is None or be == big)
+                    ok = ok or (is_ascii and name == "ISO-646IRV")
+                    good[key] += ok
+                    if not ok:
+                        k = name + ("" if big is None or name not in names else "/be=%d" % be)
+                        tally[k] = tally.get(k, 0) + 1
                 uc = theirs.detect(p)
-                uc_ok = uc in uc_names or (is_ascii and uc == "ASCII")
-                good_theirs += uc_ok
-                if not uc_ok:
-                    theirs_other[uc or "(none)"] = theirs_other.get(uc or "(none)", 0) + 1
+                good["uchardet"] += uc in uc_names or (is_ascii and uc == "ASCII")
+                nk = nkf_guess(p)
+                good["nkf"] += nk in nkf_names or (is_ascii and nk == "ASCII")
             n = len(pieces) or 1
-            print("| %s | %d | %d | %d | %.1f%% | %.1f%% | %s | %s |"
-                  % (family, size, len(pieces), ascii_only, 100.0 * good_ours / n,
-                     100.0 * good_theirs / n, top3(others), top3(theirs_other)))
-
+            print("| %s | %d | %d | %d | %.1f%% | %.1f%% | %.1f%% | %.1f%% | %s | %s |"
+                  % (family, size, len(pieces), ascii_only,
+                     *(100.0 * good[k] / n for k in ("ours", "confirmed", "uchardet", "nkf")),
+                     top3(others), top3(confirmed_others)))
 
 if __name__ == "__main__":
     main()
