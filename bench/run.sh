@@ -13,7 +13,7 @@ WORK=$BUILD/bench-work
 mkdir -p "$WORK"
 
 cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DZRKVT16_BENCH=ON -DZRKVT16_TESTS=OFF >"$WORK/configure.log"
-cmake --build "$BUILD" -j2 --target zk_bench kvtconv >"$WORK/build.log"
+cmake --build "$BUILD" -j2 --target zk_bench zk_validate_bench kvtconv >"$WORK/build.log"
 
 python3 "$SRC/bench/make_corpus.py" "$WORK/corpus.utf8" 1048576 "$SRC/data/samples/sample-sjis.txt" >&2
 
@@ -63,4 +63,24 @@ else
       /usr/bin/env time -f "%e s  $cmd" $cmd "$WORK/big.sjis" >/dev/null
     done
   done 2>&1
+fi
+
+# What checking Unicode input costs: the validator beside the conversion on
+# the corpus, then kvtconv with and without it on the large UTF-8 file.
+echo
+"$BUILD/zk_validate_bench" "$WORK/corpus.utf8"
+if command -v hyperfine >/dev/null 2>&1; then
+  hyperfine -N --warmup 1 --runs 10 --export-json "$WORK/proc-check.json" \
+    -n "kvtconv -f UTF-8 -t CP932 big.utf8" "$KVT -q -f UTF-8 -t CP932 $WORK/big.utf8" \
+    -n "kvtconv -f UTF-8 -t CP932 --lenient-unicode big.utf8" \
+    "$KVT -q -f UTF-8 -t CP932 --lenient-unicode $WORK/big.utf8" >&2
+  python3 - "$WORK/proc-check.json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+cpu = [min(u + s for u, s in zip(x["user"], x["system"])) for x in r]
+print("\n| Command (big.utf8) | CPU s (best of 10) |\n|---|---:|")
+for x, c in zip(r, cpu):
+    print("| `%s` | %.3f |" % (x["command"], c))
+print("\nValidation cost in kvtconv: %+.1f%% CPU" % (100.0 * (cpu[0] / cpu[1] - 1)))
+PY
 fi
