@@ -81,7 +81,7 @@ ZKH_AVX2 __m256i blockErrors(__m256i in, __m256i prev) {
 ZKH_AVX2 inline __m256i unfinished(__m256i in) {
   const __m256i max = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                       -1, 0xF0 - 1, 0xE0 - 1, 0xC0 - 1);
+                                       -1, char(0xF0 - 1), char(0xE0 - 1), char(0xC0 - 1));
   return _mm256_subs_epu8(in, max);
 }
 
