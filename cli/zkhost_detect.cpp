@@ -47,7 +47,10 @@ bool cleanUnicode(std::uint32_t form, std::uint32_t big, const unsigned char* da
 }
 
 // Whether the library's decoder for `name` reads data without an invalid
-// byte. Unmappable characters do not count: they are the target's concern.
+// byte. The probe writes UTF-8, which every character with a Unicode value
+// reaches, so an unmappable one is a code without a character: bytes that
+// the decoder takes as codes of no set (ISO-2022-JP reads 8-bit bytes so),
+// which is no clean decoding either.
 bool cleanLegacy(const char* name, const unsigned char* data, std::size_t len, bool whole) {
   CconvRecord rec;
   std::memset(&rec, 0, sizeof rec);
@@ -75,7 +78,7 @@ bool cleanLegacy(const char* name, const unsigned char* data, std::size_t len, b
     rec.outSize = static_cast<std::int32_t>(sizeof out);
     const std::uint32_t st = cconvConvert(&rec);
     if (st == CCONV_OK) return true;
-    if (st == CCONV_UNMAPPABLE || (st == CCONV_OUTPUT_FULL && rec.outPos > 0)) continue;
+    if (st == CCONV_OUTPUT_FULL && rec.outPos > 0) continue;
     // Stuck before the end: a character cut by the end of a prefix is fine,
     // anything longer (an unknown escape sequence) is not.
     if (st == CCONV_NEED_INPUT) return !whole && rec.inLen - rec.inPos < 8;
