@@ -43,13 +43,15 @@ class IncrementalDecoder(codecs.IncrementalDecoder):
         self._conv = Converter(self.encoding, _TEXT, _errors(self.errors))
 
     def decode(self, input, final=False):
+        if self._conv is None:
+            self.reset()
         c, data = self._conv, bytes(input)
         base, held = c._base, c._held
         try:
             out = c.feed(data)
             if final:
                 out += c.finish()
-                self.reset()
+                self._conv = None  # a new one when the decoder is used again
         except ConversionError as e:
             # Offsets are in what this call saw: held bytes and the new input,
             # as Python's buffered decoders report them.
@@ -61,6 +63,8 @@ class IncrementalDecoder(codecs.IncrementalDecoder):
     # The state is the held bytes and a number that stands for the record's
     # conversion state (shift states, byte order); TextIOWrapper keeps both.
     def getstate(self):
+        if self._conv is None:
+            self.reset()
         key = self._conv.state_key()
         n = self._states.setdefault(key, len(self._keys))
         if n == len(self._keys):
@@ -91,12 +95,14 @@ class IncrementalEncoder(codecs.IncrementalEncoder):
             if self.errors == "strict":
                 raise UnicodeEncodeError(self.name, input, e.start, e.end, e.reason) from None
             data = input.encode("utf-8", self.errors)
+        if self._conv is None:
+            self.reset()
         base = self._conv._base
         try:
             out = self._conv.feed(data)
             if final:
                 out += self._conv.finish()
-                self.reset()
+                self._conv = None
         except ConversionError as e:
             start = len(data[:(base if e.offset is None else e.offset) - base].decode("utf-8"))
             end = start + max(len(e.bytes.decode("utf-8", "replace")), 1)

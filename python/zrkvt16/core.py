@@ -1,7 +1,7 @@
 """Conversion, detection and encoding names over libzrkvt16.
 
-The library is lenient by design (its Unicode decoders take ill-formed input
-and pass it on as values); a Converter checks UTF-8, UTF-16, UCS-2 and UCS-4
+The library's Unicode decoders are lenient (they take ill-formed input and
+pass it on as values); a Converter checks UTF-8, UTF-16, UCS-2 and UCS-4
 input with the host validator before the bytes reach cconvConvert, so the
 output is always well-formed and errors fall where Python's codecs put them.
 """
