@@ -289,9 +289,14 @@ def _run(args, src, dst, todo, opts, rows, bar, on_progress):
         submit()
         submit()
         for batch in done.batches():
-            finished = [f for f in batch if f.status == "finished"]
+            status = {f.key: f.status for f in batch}
+            finished = [f for f in batch if status[f.key] == "finished"]
             results = dict(zip((f.key for f in finished), client.gather(finished)))
             for f in batch:
+                if status[f.key] not in ("finished", "error"):
+                    # Its result went with a worker that died; Dask computes it again.
+                    done.add(f)
+                    continue
                 rel = pending.pop(f.key)
                 row = results.get(f.key)
                 if row is None:  # the task itself failed: its worker died too often, ...
