@@ -46,16 +46,14 @@ TEST(Confinement, TableFilesOutsideTheDirectoryAreNotRead) {
     const char* placed;    // where the table file is
     const char* compiled;  // the only compiled file expected, or ""
   } rows[] = {
-      {"sub/t.txt", "cs/sub/t.txt", "cs/sub/t.cmp"},
-      {"sub\\T.TXT", "cs/sub/t.txt", "cs/sub/t.cmp"},
-      {"t.txt", "cs/t.txt", "cs/t.cmp"},
-      {"missing.txt", "cs/other.txt", "cs/missing.cmp"},
-      {"../out/t.txt", "out/t.txt", ""},
-      {"sub/../../out/t.txt", "out/t.txt", ""},
-      {"@out/t.txt", "out/t.txt", ""},
-      {"c:/out/t.txt", "cs/c:/out/t.txt", ""},
+      // clang-format off
+      {"sub/t.txt", "cs/sub/t.txt", "cs/sub/t.cmp"}, {"sub\\T.TXT", "cs/sub/t.txt", "cs/sub/t.cmp"},
+      {"t.txt", "cs/t.txt", "cs/t.cmp"},     {"missing.txt", "cs/other.txt", "cs/missing.cmp"},
+      {"../out/t.txt", "out/t.txt", ""},     {"sub/../../out/t.txt", "out/t.txt", ""},
+      {"@out/t.txt", "out/t.txt", ""},       {"c:/out/t.txt", "cs/c:/out/t.txt", ""},
       {"\\..\\out\\t.txt", "out/t.txt", ""},
   };
+  // clang-format on
   for (const Row& row : rows) {
     TestDir root;
     const std::string name = row.name[0] == '@' ? root.path() + (row.name + 1) : row.name;
