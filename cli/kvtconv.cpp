@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "compat.h"
 #include "zkhost.h"
 #include "zrkvt16.h"
 
@@ -533,7 +534,7 @@ bool openOutput(const char* path, Output* out) {
   // success, so a failed conversion never leaves a half-written file behind
   // (and the output may name one of the inputs).
   std::string p(path);
-  size_t slash = p.rfind('/');
+  size_t slash = p.find_last_of(kPathSeparators);
   std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
   std::string tmpl = dir + "." + base + ".kvtconv-XXXXXX";

@@ -7,15 +7,22 @@ set(ZK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zrkvt16)
 
 install(TARGETS zrkvt16 EXPORT zrkvt16Targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/zrkvt16.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# The library defaults its charset directory to its own directory + "base2/".
-# Only the source files are installed: compiled tables are made on first use.
+# The library defaults its charset directory to its own directory + "base2/"
+# (on Windows the DLL's, in the binary folder). Only the source files are
+# installed: compiled tables are made on first use.
+if(WIN32)
+  set(ZK_DATA_DIR ${CMAKE_INSTALL_BINDIR}/base2)
+else()
+  set(ZK_DATA_DIR ${CMAKE_INSTALL_LIBDIR}/base2)
+endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/data/base2)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/base2/ DESTINATION ${CMAKE_INSTALL_LIBDIR}/base2
-    PATTERN "*.cmp" EXCLUDE)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/base2/ DESTINATION ${ZK_DATA_DIR}
+    PATTERN "*.cmp" EXCLUDE PATTERN "CtableMutex.lock" EXCLUDE)
 else()
   message(WARNING "data/base2 is missing: the charset directory will not be installed")
 endif()
@@ -54,7 +61,7 @@ install(FILES ${CMAKE_BINARY_DIR}/zrkvt16Config.cmake ${CMAKE_BINARY_DIR}/zrkvt1
 
 # Installs into a scratch prefix and builds and runs small C hosts against it.
 # The hosts are plain builds, which cannot load a sanitized library.
-if(ZRKVT16_TESTS AND NOT ZRKVT16_SANITIZE)
+if(ZRKVT16_TESTS AND NOT ZRKVT16_SANITIZE AND NOT WIN32)
   add_test(NAME install
     COMMAND ${CMAKE_COMMAND}
       -DBUILD_DIR=${CMAKE_BINARY_DIR} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "frame/state.h"
+#include "platform/platform.h"
 #include "tables/codetable.h"
 
 namespace zk {
@@ -307,21 +308,20 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
   std::memcpy(path, dir, dirLen);
   for (std::size_t i = 0; i <= leafLen; ++i) path[dirLen + i] = lowerAscii(leaf[i]);
 
-  std::FILE* f = std::fopen(path, "r");
-  if (!f) return 0;
-  long size = -1;
-  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-  if (size <= 0 || size > 0x7FFFFFFFL || std::fseek(f, 0, SEEK_SET) != 0) {
-    std::fclose(f);
+  PlatformFile f = platformFileOpenRead(path);
+  if (f == kNoFile) return 0;
+  std::int64_t size = -1;
+  if (!platformFileSize(f, &size) || size <= 0 || size > 0x7FFFFFFF) {
+    platformFileClose(f);
     return 0;
   }
   auto* raw = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
   if (!raw) {
-    std::fclose(f);
+    platformFileClose(f);
     return 0;
   }
-  std::size_t got = std::fread(raw, 1, static_cast<std::size_t>(size), f);
-  std::fclose(f);
+  std::size_t got = platformFileRead(f, raw, static_cast<std::size_t>(size));
+  platformFileClose(f);
 
   std::uint32_t enc = defaultEncoding, big = defaultBigEndian;
   if (!detectEncoding(raw, got, &enc, &big)) {

@@ -34,10 +34,13 @@ void tearDown() {
   std::memset(gCharsetIndex, 0, sizeof gCharsetIndex);
 }
 
-// Copies at most 259 characters and terminates at the 260th byte.
+// Copies at most 259 characters and terminates at the 260th byte. Called
+// with the table lock held; from now on the lock also spans the processes
+// that use this directory.
 void storeDir(const char* path) {
   std::strncpy(gState.charsetDir, path, sizeof gState.charsetDir - 1);
   gState.charsetDir[sizeof gState.charsetDir - 1] = '\0';
+  platformLockBind(gState.tableMutex, gState.charsetDir);
 }
 
 }  // namespace
@@ -68,7 +71,12 @@ void stateDetach() {
   tearDown();
 }
 
-bool stateLock() { return gState.tableMutex && platformLockAcquire(gState.tableMutex); }
+bool stateLock() {
+  if (!gState.tableMutex || !platformLockAcquire(gState.tableMutex)) return false;
+  // Binds a lock made after the directory was fixed (a later attach).
+  if (gState.charsetDir[0] != '\0') platformLockBind(gState.tableMutex, gState.charsetDir);
+  return true;
+}
 
 void stateUnlock(bool taken) {
   if (taken) platformLockRelease(gState.tableMutex);
@@ -133,13 +141,6 @@ CharsetDef* stateCharsetByIdSearch(std::uint32_t id) {
 RuleDef* stateRuleById(std::uint32_t id) {
   return static_cast<RuleDef*>(ptrListFindById(gState.rules, id));
 }
-
-namespace {
-
-__attribute__((constructor)) void onLoad() { stateAttach(); }
-__attribute__((destructor)) void onUnload() { stateDetach(); }
-
-}  // namespace
 
 }  // namespace zk
 

@@ -1,6 +1,7 @@
 // The operating-system services the library needs, behind one small
-// interface: a lock shared by every process, the library's own file path,
-// directory listing and atomic replacement of a file.
+// interface implemented once per system (platform_posix.cpp,
+// platform_win32.cpp): the table lock, the library's own file path,
+// directory listing and the file operations of loading and compilation.
 #ifndef ZRKVT16_PLATFORM_H
 #define ZRKVT16_PLATFORM_H
 
@@ -9,13 +10,22 @@
 
 namespace zk {
 
-// A lock shared by every process on the machine that opens the same name.
-// Re-entrant for the thread that holds it. A process that dies while holding
-// it releases it. Returns null when the lock cannot be created; callers then
-// run unguarded.
+// The table lock. Threads of one process always exclude each other, and the
+// lock is re-entrant for the thread that holds it. Across processes it is
+// shared by every process that uses the same charset directory: on Windows
+// through the named mutex `name`, elsewhere through a lock file in the
+// directory, bound once the directory is fixed. A process that dies while
+// holding it releases it. Create returns null when the lock cannot be made;
+// callers then run unguarded.
 struct PlatformLock;
 PlatformLock* platformLockCreate(const char* name);
 void platformLockDestroy(PlatformLock* lock);
+// Binds the cross-process part to the charset directory `dir`; the first
+// call counts, later ones cost a test. Called by a thread that holds the
+// lock, which then also holds the new part. Only a process that may write the
+// directory can open its lock file; one that cannot compiles nothing there
+// (compiled files are published by rename) and stays unbound.
+void platformLockBind(PlatformLock* lock, const char* dir);
 // Waits without time-out. True when the caller now holds the lock (a lock
 // abandoned by a dead owner counts as held); false when the wait failed.
 bool platformLockAcquire(PlatformLock* lock);
@@ -34,6 +44,27 @@ extern const char kPathSeparator;
 using PlatformListFn = void (*)(const char* name, void* ctx);
 int platformListXml(const char* dir, PlatformListFn fn, void* ctx);
 
+// Files, unbuffered and always in binary mode. A handle is a file
+// descriptor or a Windows HANDLE; kNoFile when an open fails.
+using PlatformFile = std::intptr_t;
+constexpr PlatformFile kNoFile = -1;
+// An existing regular file, for reading.
+PlatformFile platformFileOpenRead(const char* path);
+// A new file for writing: fails when anything, a link included, already
+// has that name, so a planted link can never redirect the write.
+PlatformFile platformFileCreateNew(const char* path);
+// Size in bytes; false when it cannot be told.
+bool platformFileSize(PlatformFile f, std::int64_t* size);
+// Reads up to n bytes; fewer only at the end of the file or on an error.
+std::size_t platformFileRead(PlatformFile f, void* buf, std::size_t n);
+// Writes all n bytes; false when that fails (a full disk, a short write).
+bool platformFileWrite(PlatformFile f, const void* buf, std::size_t n);
+// Makes what was written durable, so that a file published after it never
+// turns out empty or partial after a crash. False when that fails.
+bool platformFileSync(PlatformFile f);
+// False when the system reports an error of earlier writes.
+bool platformFileClose(PlatformFile f);
+bool platformFileRemove(const char* path);
 // Replaces `to` with `from` in one step, so that no reader ever sees a
 // half-written `to`. False when that fails (`from` is then removed).
 bool platformReplaceFile(const char* from, const char* to);

@@ -1,10 +1,12 @@
 // POSIX implementation of the platform interface.
 //
-// The table lock is an advisory lock (flock) on a fixed file in /tmp, which
-// every process that uses the library opens: the kernel drops it when its
-// holder dies, so an abandoned lock never blocks the others. Threads of one
-// process are serialised by a recursive mutex first, which also makes the
-// lock re-entrant for the thread that holds it.
+// The table lock is an advisory lock (flock) on a file inside the charset
+// directory, so only processes that share that directory share the lock.
+// The file is opened for writing, which only those who may write the
+// directory can do; nobody else can hold it and stall the others. The
+// kernel drops the lock when its holder dies, so an abandoned lock never
+// blocks anyone. Threads of one process are serialised by a recursive mutex
+// first, which also makes the lock re-entrant for the thread that holds it.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -13,12 +15,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 
+#include "frame/state.h"
 #include "platform/platform.h"
 
 namespace zk {
@@ -27,20 +31,44 @@ const char kPathSeparator = '/';
 
 struct PlatformLock {
   std::recursive_mutex threads;
-  char path[320];
-  int fd;
-  pid_t owner;  // process that opened fd
-  int depth;    // nesting of the holding thread; guarded by `threads`
+  char name[64];
+  char path[PATH_MAX + 80];  // the bound lock file; empty while unbound
+  int fd;                    // -1 while unbound
+  pid_t owner;               // process that opened fd
+  int depth;                 // nesting of the holding thread; guarded by `threads`
+  bool flocked;              // the file lock is held; guarded by `threads`
+  bool bindTried;            // guarded by `threads`
 };
 
 namespace {
 
-int openLockFile(const char* path) {
-  // Read-only is enough for flock, and lets every user open a lock file that
-  // another user created.
-  int fd = open(path, O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) fd = open(path, O_RDONLY | O_CLOEXEC);
+// Opens the lock file for reading and writing: only a writer of the
+// directory can. The process that creates it (`create`) gives it the
+// directory's write permissions as read and write permissions, and none to
+// anyone else, so that nobody who cannot write there can even open it.
+int openLockFile(const char* path, bool create, mode_t dirMode) {
+  const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = create ? open(path, flags | O_CREAT | O_EXCL, 0600) : -1;
+  if (fd >= 0) {
+    const mode_t w = dirMode & 0222;
+    fchmod(fd, w | (w << 1));
+  } else if (!create || errno == EEXIST) {
+    fd = open(path, flags);
+  }
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    fd = -1;
+  }
   return fd;
+}
+
+bool takeFileLock(PlatformLock* lock) {
+  int rc;
+  do rc = flock(lock->fd, LOCK_EX);
+  while (rc != 0 && errno == EINTR);
+  lock->flocked = rc == 0;
+  return lock->flocked;
 }
 
 }  // namespace
@@ -48,46 +76,61 @@ int openLockFile(const char* path) {
 PlatformLock* platformLockCreate(const char* name) {
   auto* lock = new (std::nothrow) PlatformLock;
   if (!lock) return nullptr;
-  if (std::snprintf(lock->path, sizeof lock->path, "/tmp/%s.lock", name) >=
-          static_cast<int>(sizeof lock->path) ||
-      (lock->fd = openLockFile(lock->path)) < 0) {
+  if (std::snprintf(lock->name, sizeof lock->name, "%s.lock", name) >=
+      static_cast<int>(sizeof lock->name)) {
     delete lock;
     return nullptr;
   }
+  lock->path[0] = '\0';
+  lock->fd = -1;
   lock->owner = getpid();
   lock->depth = 0;
+  lock->flocked = false;
+  lock->bindTried = false;
   return lock;
 }
 
 void platformLockDestroy(PlatformLock* lock) {
   if (!lock) return;
-  close(lock->fd);
+  if (lock->fd >= 0) close(lock->fd);
   delete lock;
+}
+
+void platformLockBind(PlatformLock* lock, const char* dir) {
+  if (!lock || !dir || !dir[0]) return;
+  std::lock_guard<std::recursive_mutex> guard(lock->threads);
+  if (lock->bindTried) return;
+  lock->bindTried = true;
+  // An absolute name, so that a forked child reopens the same file whatever
+  // its working directory.
+  char real[PATH_MAX];
+  struct stat st;
+  if (!realpath(dir, real) || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  char path[sizeof lock->path];
+  if (std::snprintf(path, sizeof path, "%s/%s", real, lock->name) >= static_cast<int>(sizeof path))
+    return;
+  int fd = openLockFile(path, true, st.st_mode);
+  if (fd < 0) return;
+  std::memcpy(lock->path, path, sizeof path);
+  lock->fd = fd;
+  lock->owner = getpid();
+  // The section that fixed the directory goes on under the new lock too.
+  if (lock->depth > 0) takeFileLock(lock);
 }
 
 bool platformLockAcquire(PlatformLock* lock) {
   if (!lock) return false;
   lock->threads.lock();
-  if (lock->depth == 0) {
+  if (lock->depth == 0 && lock->fd >= 0) {
     // A forked child shares its parent's open file, and with it the flock:
     // it needs a descriptor of its own to be excluded from its parent.
     if (lock->owner != getpid()) {
-      int fd = openLockFile(lock->path);
-      if (fd < 0) {
-        lock->threads.unlock();
-        return false;
-      }
       close(lock->fd);
-      lock->fd = fd;
+      lock->fd = openLockFile(lock->path, false, 0);
       lock->owner = getpid();
     }
-    int rc;
-    do rc = flock(lock->fd, LOCK_EX);
-    while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      lock->threads.unlock();
-      return false;
-    }
+    // Without the file (it was removed) the threads are still excluded.
+    if (lock->fd >= 0) takeFileLock(lock);
   }
   ++lock->depth;
   return true;
@@ -95,7 +138,10 @@ bool platformLockAcquire(PlatformLock* lock) {
 
 void platformLockRelease(PlatformLock* lock) {
   if (!lock) return;
-  if (--lock->depth == 0) flock(lock->fd, LOCK_UN);
+  if (--lock->depth == 0 && lock->flocked) {
+    flock(lock->fd, LOCK_UN);
+    lock->flocked = false;
+  }
   lock->threads.unlock();
 }
 
@@ -148,8 +194,10 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx) {
       names = grown;
       cap = ncap;
     }
-    char* copy = strdup(e->d_name);
+    const std::size_t len = std::strlen(e->d_name) + 1;
+    auto* copy = static_cast<char*>(std::malloc(len));
     if (!copy) break;
+    std::memcpy(copy, e->d_name, len);
     names[count++] = copy;
   }
   closedir(d);
@@ -163,12 +211,79 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx) {
   return count;
 }
 
+PlatformFile platformFileOpenRead(const char* path) {
+  int fd;
+  // Non-blocking, so that a FIFO under a table's name cannot stall the open;
+  // it makes no difference to reading a regular file.
+  do fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  while (fd < 0 && errno == EINTR);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    fd = -1;
+  }
+  return fd < 0 ? kNoFile : fd;
+}
+
+PlatformFile platformFileCreateNew(const char* path) {
+  // O_EXCL never follows a link in the last component; O_NOFOLLOW says so.
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+bool platformFileSize(PlatformFile f, std::int64_t* size) {
+  struct stat st;
+  if (fstat(static_cast<int>(f), &st) != 0) return false;
+  *size = st.st_size;
+  return true;
+}
+
+std::size_t platformFileRead(PlatformFile f, void* buf, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    ssize_t k = read(static_cast<int>(f), static_cast<char*>(buf) + got, n - got);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) break;
+    got += static_cast<std::size_t>(k);
+  }
+  return got;
+}
+
+bool platformFileWrite(PlatformFile f, const void* buf, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t k = write(static_cast<int>(f), static_cast<const char*>(buf) + done, n - done);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return false;
+    done += static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
+bool platformFileSync(PlatformFile f) {
+  // EINVAL: a file system without synchronisation, where there is nothing to wait for.
+  return fdatasync(static_cast<int>(f)) == 0 || errno == EINVAL;
+}
+
+bool platformFileClose(PlatformFile f) { return close(static_cast<int>(f)) == 0 || errno == EINTR; }
+
+bool platformFileRemove(const char* path) { return unlink(path) == 0; }
+
 bool platformReplaceFile(const char* from, const char* to) {
-  if (std::rename(from, to) == 0) return true;
-  std::remove(from);
+  if (rename(from, to) == 0) return true;
+  unlink(from);
   return false;
 }
 
 std::uint32_t platformProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+namespace {
+
+// A shared object cannot refuse to load from here: when attaching fails,
+// every call works as with an empty charset directory.
+__attribute__((constructor)) void onLoad() { stateAttach(); }
+__attribute__((destructor)) void onUnload() { stateDetach(); }
+
+}  // namespace
 
 }  // namespace zk

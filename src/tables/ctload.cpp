@@ -6,9 +6,10 @@
 //   bytes 4-7  second column, least significant byte first
 // in file order. Every later load, in any process, reads that file instead.
 //
-// The compiled file is written under a name of this process's own and
-// renamed into place when complete, so that no process ever reads a partial
-// one, even when the process that was writing it died.
+// The compiled file is written under a name of this process's own, created
+// exclusively, made durable and renamed into place when complete, so that no
+// process ever reads a partial one, even when the process that was writing
+// it died or the machine stopped.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,7 @@ constexpr std::size_t kRefillAfter = 8192;
 // The table file seen through a fixed window, so that a file of any size is
 // read with one buffer.
 struct TableReader {
-  std::FILE* file;
+  PlatformFile file;
   long long fileLeft;  // bytes not yet read into the window
   bool fileEnded;      // a read delivered less than asked
   std::size_t len;     // bytes in the window
@@ -39,7 +40,7 @@ struct TableReader {
 void fill(TableReader* r, std::size_t want) {
   if (r->fileEnded || r->fileLeft <= 0 || want == 0) return;
   if (static_cast<long long>(want) > r->fileLeft) want = static_cast<std::size_t>(r->fileLeft);
-  std::size_t got = std::fread(r->window + r->len, 1, want, r->file);
+  std::size_t got = platformFileRead(r->file, r->window + r->len, want);
   r->len += got;
   r->fileLeft -= static_cast<long long>(got);
   if (got < want) r->fileEnded = true;
@@ -83,9 +84,27 @@ int hexValue(std::uint32_t c) {
   return -1;
 }
 
+// Whether a table file name stays inside the charset directory: no drive,
+// no leading separator, no ".." component. Subdirectories are fine.
+bool staysInside(const char* name) {
+  if (name[0] == '/' || name[0] == '\\' ||
+      (((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z') && name[1] == ':'))
+    return false;
+  for (const char* p = name; *p;) {
+    std::size_t n = std::strcspn(p, "/\\");
+    if (n == 2 && p[0] == '.' && p[1] == '.') return false;
+    p += n;
+    if (*p) ++p;
+  }
+  return true;
+}
+
 // The file names of a table: the table file (base name and extension
-// lower-cased) and the compiled file beside it. False when they do not fit.
+// lower-cased) and the compiled file beside it. False when they do not fit,
+// or when the name would leave the charset directory: such a table file
+// counts as one that cannot be read, and no compiled file is made for it.
 bool tablePaths(const CodeTable* t, char* text, char* compiled, std::size_t size) {
+  if (!staysInside(t->sourceName)) return false;
   char dir[kFieldSize];
   if (!stateCharsetDir(dir, kFieldSize)) dir[0] = '\0';
   char full[2 * kFieldSize];
@@ -113,19 +132,20 @@ void store(CodeTable* t, std::uint32_t first, std::uint32_t second, bool* ok) {
 // Reads an existing compiled file; false when it cannot be opened or sized,
 // in which case the table file is compiled instead.
 bool readCompiled(CodeTable* t, const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  if (std::fseek(f, 0, SEEK_END) != 0) {
-    std::fclose(f);
+  PlatformFile f = platformFileOpenRead(path);
+  if (f == kNoFile) return false;
+  std::int64_t size;
+  if (!platformFileSize(f, &size)) {
+    platformFileClose(f);
     return false;
   }
-  long long size = std::ftell(f);
   // Whatever its size or age, an existing compiled file is used: an empty or
   // unreadable one leaves the table empty.
-  if (size > 0 && size <= 0x7FFFFFFFLL && std::fseek(f, 0, SEEK_SET) == 0) {
-    auto* buf = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
-    if (buf && std::fread(buf, 1, static_cast<std::size_t>(size), f) == static_cast<std::size_t>(size)) {
-      for (long long i = 0; i + 8 <= size; i += 8) {
+  if (size > 0 && size <= 0x7FFFFFFF) {
+    const auto n = static_cast<std::size_t>(size);
+    auto* buf = static_cast<std::uint8_t*>(std::malloc(n));
+    if (buf && platformFileRead(f, buf, n) == n) {
+      for (std::size_t i = 0; i + 8 <= n; i += 8) {
         const std::uint8_t* p = buf + i;
         std::uint32_t first = p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
         std::uint32_t second = p[4] | p[5] << 8 | p[6] << 16 | std::uint32_t{p[7]} << 24;
@@ -136,28 +156,44 @@ bool readCompiled(CodeTable* t, const char* path) {
     }
     std::free(buf);
   }
-  std::fclose(f);
+  platformFileClose(f);
   return true;
+}
+
+// The compiled file being written: records gather in a buffer that goes to
+// the file when full. `file` is kNoFile when there is none, or once a write
+// failed.
+struct CompiledWriter {
+  PlatformFile file;
+  std::size_t len;
+  std::uint8_t buf[4096];
+};
+
+void flush(CompiledWriter* w) {
+  if (w->file != kNoFile && w->len > 0 && !platformFileWrite(w->file, w->buf, w->len)) {
+    platformFileClose(w->file);
+    w->file = kNoFile;  // the caller removes what was written
+  }
+  w->len = 0;
 }
 
 void putLe(std::uint8_t* p, std::uint32_t v) {
   for (int k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
-// Reads the pairs of the table file into the table and, while `out` is
-// open, writes their records. Returns false when memory ran out.
-bool compileText(CodeTable* t, const char* path, std::FILE** out) {
-  std::FILE* f = std::fopen(path, "r");
-  if (!f) return true;
-  long long size = -1;
-  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-  if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-    std::fclose(f);
+// Reads the pairs of the table file into the table and, while `out` (may be
+// null) has a file, writes their records. Returns false when memory ran out.
+bool compileText(CodeTable* t, const char* path, CompiledWriter* out) {
+  PlatformFile f = platformFileOpenRead(path);
+  if (f == kNoFile) return true;
+  std::int64_t size;
+  if (!platformFileSize(f, &size)) {
+    platformFileClose(f);
     return true;
   }
   auto* r = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
   if (!r) {
-    std::fclose(f);
+    platformFileClose(f);
     return false;
   }
   r->file = f;
@@ -191,21 +227,18 @@ bool compileText(CodeTable* t, const char* path, std::FILE** out) {
         haveFirst = false;
         store(t, first, number, &stored);
         if (!stored) break;
-        if (*out) {
-          std::uint8_t rec[8];
-          putLe(rec, first);
-          putLe(rec + 4, number);
-          if (std::fwrite(rec, 1, 8, *out) != 8) {
-            std::fclose(*out);
-            *out = nullptr;  // the caller removes what was written
-          }
+        if (out && out->file != kNoFile) {
+          if (out->len == sizeof out->buf) flush(out);
+          putLe(out->buf + out->len, first);
+          putLe(out->buf + out->len + 4, number);
+          out->len += 8;
         }
       }
     }
     if (ch == '<') inMarkup = true;
   }
   // A run of digits that reaches the end of the file is not a number.
-  std::fclose(f);
+  platformFileClose(f);
   std::free(r);
   return stored;
 }
@@ -234,19 +267,31 @@ void ctableLoad(CodeTable* t) {
     markLoaded(t);
     return;
   }
+  // The temporary name is this process's own; one left by a dead process
+  // that had the same number, or a planted link, is passed over.
   char temp[2 * kFieldSize + 32];
-  std::snprintf(temp, sizeof temp, "%s.tmp%u", compiled, platformProcessId());
-  std::FILE* out = std::fopen(temp, "wb");
-  bool complete = compileText(t, text, &out);
+  auto* out = static_cast<CompiledWriter*>(std::malloc(sizeof(CompiledWriter)));
   if (out) {
-    bool written = std::fclose(out) == 0;
-    // A compile cut short by lack of memory is not kept: later loads would
-    // trust it for good.
-    if (written && complete) platformReplaceFile(temp, compiled);
-    else std::remove(temp);
-  } else {
-    std::remove(temp);  // a failed write: no compiled file at all
+    out->file = kNoFile;
+    out->len = 0;
+    for (unsigned k = 0; k < 8 && out->file == kNoFile; ++k) {
+      std::snprintf(temp, sizeof temp, k ? "%s.tmp%u-%u" : "%s.tmp%u", compiled,
+                    platformProcessId(), k);
+      out->file = platformFileCreateNew(temp);
+    }
   }
+  const bool writing = out && out->file != kNoFile;
+  bool complete = compileText(t, text, writing ? out : nullptr);
+  if (writing) {
+    flush(out);
+    // A compile cut short by lack of memory is not kept: later loads would
+    // trust it for good. Neither is one that may not have reached the disk.
+    bool written = out->file != kNoFile && platformFileSync(out->file);
+    if (out->file != kNoFile) written = platformFileClose(out->file) && written;
+    if (written && complete) platformReplaceFile(temp, compiled);
+    else platformFileRemove(temp);
+  }
+  std::free(out);
   markLoaded(t);
 }
 

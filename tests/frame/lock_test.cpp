@@ -1,5 +1,6 @@
-// The table lock: shared by threads and by processes, re-entrant in the
-// thread that holds it, and released when its holder dies.
+// The table lock: shared by threads and by the processes that use one
+// charset directory, re-entrant in the thread that holds it, and released
+// when its holder dies.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,22 +12,20 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "support/testdir.h"
 
 namespace {
 
-std::string uniqueName(const char* what) {
-  return std::string("zk-test-") + what + "-" + std::to_string(getpid());
+// A lock bound to the directory `dir`, as the library binds its own.
+zk::PlatformLock* lockIn(const zktest::TestDir& dir) {
+  zk::PlatformLock* lock = zk::platformLockCreate("CtableMutex");
+  if (lock) zk::platformLockBind(lock, dir.path().c_str());
+  return lock;
 }
 
-struct LockFile {
-  explicit LockFile(std::string n) : name(std::move(n)) {}
-  ~LockFile() { std::remove(("/tmp/" + name + ".lock").c_str()); }
-  std::string name;
-};
-
 TEST(TableLock, ReentrantInTheHoldingThread) {
-  LockFile f(uniqueName("reentrant"));
-  zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+  zktest::TestDir dir;
+  zk::PlatformLock* lock = lockIn(dir);
   ASSERT_NE(lock, nullptr);
   ASSERT_TRUE(zk::platformLockAcquire(lock));
   ASSERT_TRUE(zk::platformLockAcquire(lock));
@@ -36,8 +35,8 @@ TEST(TableLock, ReentrantInTheHoldingThread) {
 }
 
 TEST(TableLock, ExcludesOtherThreadsUntilFullyReleased) {
-  LockFile f(uniqueName("threads"));
-  zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+  zktest::TestDir dir;
+  zk::PlatformLock* lock = lockIn(dir);
   ASSERT_NE(lock, nullptr);
   ASSERT_TRUE(zk::platformLockAcquire(lock));
   ASSERT_TRUE(zk::platformLockAcquire(lock));
@@ -60,8 +59,8 @@ TEST(TableLock, ExcludesOtherThreadsUntilFullyReleased) {
 
 // The child takes the lock and reports through a pipe; the parent checks
 // that its own attempt waits, and what happens when the child ends.
-void holdInChild(const std::string& name, int readyFd, bool releaseAfterSleep) {
-  zk::PlatformLock* lock = zk::platformLockCreate(name.c_str());
+void holdInChild(const zktest::TestDir& dir, int readyFd, bool releaseAfterSleep) {
+  zk::PlatformLock* lock = lockIn(dir);
   if (!lock || !zk::platformLockAcquire(lock)) _exit(2);
   char c = 'x';
   if (write(readyFd, &c, 1) != 1) _exit(3);
@@ -75,15 +74,15 @@ void holdInChild(const std::string& name, int readyFd, bool releaseAfterSleep) {
 }
 
 TEST(TableLock, SharedBetweenProcesses) {
-  LockFile f(uniqueName("procs"));
+  zktest::TestDir dir;
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
-  if (pid == 0) holdInChild(f.name, fds[1], true);
+  if (pid == 0) holdInChild(dir, fds[1], true);
   char c;
   ASSERT_EQ(read(fds[0], &c, 1), 1);
-  zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+  zk::PlatformLock* lock = lockIn(dir);
   ASSERT_NE(lock, nullptr);
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(zk::platformLockAcquire(lock));
@@ -98,19 +97,19 @@ TEST(TableLock, SharedBetweenProcesses) {
 
 // A waiter in a second process gets the lock once the holder is killed.
 TEST(TableLock, NotLeftHeldByAKilledProcess) {
-  LockFile f(uniqueName("killed"));
+  zktest::TestDir dir;
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   pid_t holder = fork();
   ASSERT_GE(holder, 0);
-  if (holder == 0) holdInChild(f.name, fds[1], false);
+  if (holder == 0) holdInChild(dir, fds[1], false);
   char c;
   ASSERT_EQ(read(fds[0], &c, 1), 1);
   pid_t waiter = fork();
   ASSERT_GE(waiter, 0);
   if (waiter == 0) {
     alarm(10);  // never hang the suite
-    zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+    zk::PlatformLock* lock = lockIn(dir);
     _exit(lock && zk::platformLockAcquire(lock) ? 0 : 1);
   }
   usleep(200 * 1000);
@@ -125,8 +124,8 @@ TEST(TableLock, NotLeftHeldByAKilledProcess) {
 // A host that forks after loading the library: parent and child use the
 // same lock object, which must still exclude one from the other.
 TEST(TableLock, ExcludesAForkedChildUsingTheInheritedLock) {
-  LockFile f(uniqueName("forked"));
-  zk::PlatformLock* lock = zk::platformLockCreate(f.name.c_str());
+  zktest::TestDir dir;
+  zk::PlatformLock* lock = lockIn(dir);
   ASSERT_NE(lock, nullptr);
   ASSERT_TRUE(zk::platformLockAcquire(lock));
   zk::platformLockRelease(lock);
