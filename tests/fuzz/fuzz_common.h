@@ -2,13 +2,14 @@
 #ifndef ZK_FUZZ_COMMON_H
 #define ZK_FUZZ_COMMON_H
 
-#include <dirent.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "zrkvt16.h"
 
@@ -19,44 +20,31 @@ inline std::string& charsetDir() {
   return dir;
 }
 
-inline void removeDir() {
-  const std::string& d = charsetDir();
-  if (d.empty()) return;
-  if (DIR* h = opendir(d.c_str())) {
-    while (dirent* e = readdir(h))
-      if (e->d_name[0] != '.') std::remove((d + e->d_name).c_str());
-    closedir(h);
-  }
-  rmdir(d.c_str());
-}
-
 // Removes the compiled files earlier inputs left, which would be trusted.
 inline void removeCompiled() {
-  const std::string& d = charsetDir();
-  if (DIR* h = opendir(d.c_str())) {
-    while (dirent* e = readdir(h)) {
-      std::string n = e->d_name;
-      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".cmp") == 0) std::remove((d + n).c_str());
-    }
-    closedir(h);
-  }
+  for (const auto& e : std::filesystem::directory_iterator(charsetDir()))
+    if (e.path().extension() == ".cmp") std::filesystem::remove(e.path());
 }
 
-// Makes the directory and makes it the library's charset directory, once.
+// Makes the directory and makes it the library's charset directory, once;
+// it is removed at exit.
 inline void setUpDir() {
   if (!charsetDir().empty()) return;
   char tmpl[] = "/tmp/zk-fuzz-XXXXXX";
   if (!mkdtemp(tmpl)) abort();
   charsetDir() = std::string(tmpl) + "/";
   if (KVT_setCharsetPath(charsetDir().c_str()) != 1) abort();
-  atexit(removeDir);
+  atexit([] { std::filesystem::remove_all(charsetDir()); });
 }
 
 inline void writeFile(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen((charsetDir() + name).c_str(), "wb");
-  if (!f) abort();
-  if (size && std::fwrite(data, 1, size, f) != size) abort();
-  std::fclose(f);
+  std::ofstream f(charsetDir() + name, std::ios::binary | std::ios::trunc);
+  if (!f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size))) abort();
+}
+
+inline std::vector<std::uint8_t> readFile(const std::string& name) {
+  std::ifstream f(charsetDir() + name, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 }  // namespace zkfuzz

@@ -1,5 +1,9 @@
 #include "support/convert.h"
 
+#include <iconv.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,78 +15,50 @@
 
 namespace zktest {
 
-namespace {
-
-// Fails the host loop instead of spinning when the library stops progressing.
-constexpr int kMaxCalls = 1 << 22;
-
-}  // namespace
-
 ConvertResult convert(const char* target, const char* source, const Bytes& input,
                       const CconvSrcOptions* src, const CconvDstOptions* dst, int inPiece,
                       int outChunk) {
   ConvertResult r{{}, CCONV_OK, 0, 0, 0};
-  CconvRecord rec;
-  std::memset(&rec, 0, sizeof rec);
+  CconvRecord rec{};
   std::uint32_t s = cconvInitConvert(&rec, dst, target);
-  if (s == CCONV_OK) s = cconvChgCharset(&rec, src, source);
-  if (s != CCONV_OK) {
-    r.status = s;
-    return r;
-  }
+  if (s != CCONV_OK || (s = cconvChgCharset(&rec, src, source)) != CCONV_OK) return r.status = s, r;
   const std::size_t piece = inPiece > 0 ? static_cast<std::size_t>(inPiece) : input.size() + 1;
   Bytes out(outChunk > 0 ? static_cast<std::size_t>(outChunk) : input.size() * 8 + 64);
-  rec.outBuf = out.data();
-  rec.outSize = static_cast<std::int32_t>(out.size());
-  // After CCONV_OUTPUT_FULL: drain what was written, or, when not even one
-  // character fitted, grow the room.
-  auto makeRoom = [&] {
+  // Drains what was written; when not even one character fitted, grows the room.
+  auto makeRoom = [&](bool grow) {
     r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
-    if (rec.outPos == 0) {
-      out.assign(out.size() * 2, 0);
-      rec.outBuf = out.data();
-      rec.outSize = static_cast<std::int32_t>(out.size());
-    }
-    rec.outPos = 0;
+    if (grow && rec.outPos == 0) out.assign(out.size() * 2, 0);
+    rec.outBuf = out.data(), rec.outSize = static_cast<std::int32_t>(out.size()), rec.outPos = 0;
   };
-  Bytes pending;         // bytes handed to the library, from `base` on in the input
-  std::size_t base = 0;  // input offset of pending[0]
-  std::size_t fed = 0;   // input bytes moved into pending so far
-  auto feed = [&] {
-    const std::size_t n = std::min(piece, input.size() - fed);
-    pending.insert(pending.end(), input.begin() + fed, input.begin() + fed + n);
-    fed += n;
-  };
-  feed();
-  for (int calls = 0;; ++calls) {
-    if (calls > kMaxCalls) {
-      ADD_FAILURE() << "conversion makes no progress";
-      break;
+  makeRoom(false);
+  Bytes pending;                  // bytes handed to the library, from `base` on in the input
+  std::size_t base = 0, fed = 0;  // fed: input bytes moved into pending so far
+  for (int calls = 0; calls < (1 << 22) || (ADD_FAILURE() << "no progress", false); ++calls) {
+    if (rec.inPos == 0 && fed < input.size() &&
+        (calls == 0 || s == CCONV_NEED_INPUT || s == CCONV_OK)) {
+      const std::size_t n = std::min(piece, input.size() - fed);
+      pending.insert(pending.end(), input.begin() + fed, input.begin() + fed + n);
+      fed += n;
     }
-    rec.inBuf = pending.data();
-    rec.inLen = static_cast<std::int32_t>(pending.size());
-    s = cconvConvert(&rec);
-    if (s == CCONV_OUTPUT_FULL) {
-      makeRoom();
+    rec.inBuf = pending.data(), rec.inLen = static_cast<std::int32_t>(pending.size());
+    if ((s = cconvConvert(&rec)) == CCONV_OUTPUT_FULL) {
+      makeRoom(true);
       continue;
     }
     if (s != CCONV_OK && s != CCONV_NEED_INPUT) break;
     // Keep what the library has not consumed, as a host must.
-    const std::size_t used = static_cast<std::size_t>(rec.inPos);
-    pending.erase(pending.begin(), pending.begin() + std::min(used, pending.size()));
-    base += used;
-    rec.inPos = 0;
+    const std::size_t used = std::min<std::size_t>(rec.inPos, pending.size());
+    pending.erase(pending.begin(), pending.begin() + used);
+    base += used, rec.inPos = 0;
     if (fed == input.size()) break;
-    feed();
   }
   r.inPos = static_cast<std::int64_t>(base) + rec.inPos;
-  if (s == CCONV_OK)
-    for (int calls = 0; (s = cconvTermConvert(&rec)) == CCONV_OUTPUT_FULL && calls < 64; ++calls)
-      makeRoom();
+  for (int calls = 0;
+       s == CCONV_OK && (s = cconvTermConvert(&rec)) == CCONV_OUTPUT_FULL && calls < 64; ++calls)
+    makeRoom(true), s = CCONV_OK;
   r.status = s;
-  r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
-  r.inChars = rec.inChars;
-  r.outChars = rec.outChars;
+  makeRoom(false);
+  r.inChars = rec.inChars, r.outChars = rec.outChars;
   return r;
 }
 
@@ -111,34 +87,56 @@ std::string hex(const Bytes& b) {
   return s;
 }
 
+Bytes hexBytes(const std::string& text) {
+  Bytes b;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != ' ')
+      b.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i++, 2), nullptr, 16)));
+  return b;
+}
+
+Bytes peer(const char* to, const char* from, const Bytes& in, bool skip) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  Bytes out(in.size() * 8 + 16);
+  char* ip = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
+  char* op = reinterpret_cast<char*>(out.data());
+  std::size_t il = in.size(), ol = out.size(), rc;
+  while ((rc = iconv(cd, &ip, &il, &op, &ol)) == static_cast<std::size_t>(-1) && skip && il > 0)
+    ++ip, --il;  // skip what the target cannot take
+  if (rc != static_cast<std::size_t>(-1)) rc = iconv(cd, nullptr, nullptr, &op, &ol);
+  iconv_close(cd);
+  if (!skip && (rc == static_cast<std::size_t>(-1) || il != 0)) return {};
+  out.resize(out.size() - ol);
+  return out;
+}
+
+bool inChild(const std::function<bool()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body() ? 0 : 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void injectStart(const std::string& charsetDir) {
   KVT_setCharsetPath(charsetDir.c_str());
   cconvLoadRule();
 }
 
-namespace {
-
-zk::CharsetDef* newSet(const std::string& name, std::uint16_t type, std::uint16_t bytenum) {
+zk::CharsetDef* injectSet(const std::string& name, std::uint16_t bytenum,
+                          const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs,
+                          bool tables) {
   auto* set = static_cast<zk::CharsetDef*>(std::calloc(1, sizeof(zk::CharsetDef)));
   std::snprintf(set->name, sizeof set->name, "%s", name.c_str());
-  char work[260];
-  std::snprintf(work, sizeof work, "%s", name.c_str());
-  set->id = zk::registryCharsetId(work);
-  set->type = type;
-  set->bytenum = bytenum;
+  std::string work = name;  // the id of the whole name, however long
+  set->id = zk::registryCharsetId(work.data());
+  set->type = zk::kSetBase, set->bytenum = bytenum;
   set->defined = zk::ptrListCreate();
   set->toUcs = zk::ctableCreate(4, 1);
   set->toCode = zk::ctableCreate(bytenum, 0);
   zk::ptrListAppend(zk::gState.charsets, set);
-  return set;
-}
-
-}  // namespace
-
-zk::CharsetDef* injectSet(const std::string& name, std::uint16_t bytenum,
-                          const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs,
-                          bool tables) {
-  zk::CharsetDef* set = newSet(name, zk::kSetBase, bytenum);
   if (tables) {
     for (const auto& [code, ucs] : pairs) {
       zk::ctableSet(set->toUcs, code, ucs);
@@ -147,14 +145,6 @@ zk::CharsetDef* injectSet(const std::string& name, std::uint16_t bytenum,
     set->toUcs->loaded.store(1, std::memory_order_release);
     set->toCode->loaded.store(1, std::memory_order_release);
   }
-  return set;
-}
-
-zk::CharsetDef* injectUserArea(const std::string& name, std::uint16_t bytenum,
-                               std::uint16_t defStart, std::uint16_t defNumber) {
-  zk::CharsetDef* set = newSet(name, zk::kSetUserArea, bytenum);
-  set->defStart = defStart;
-  set->defNumber = defNumber;
   return set;
 }
 

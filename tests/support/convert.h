@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@
 namespace zktest {
 
 using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 struct ConvertResult {
   Bytes out;             // everything written, term included
@@ -44,6 +50,17 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
                                          const CconvDstOptions* dst = nullptr);
 
 std::string hex(const Bytes& b);
+// "1B 24 42" or "1B2442" as bytes.
+Bytes hexBytes(const std::string& text);
+
+// `in` converted by the C library's iconv, a peer converter, with the shift
+// state closed at the end; empty when iconv refuses any of it (or, with
+// `skip`, the bytes of what it can convert).
+Bytes peer(const char* to, const char* from, const Bytes& in, bool skip = false);
+
+// Runs `body` in a child process (the library loads its charset directory
+// once per process); true when it returned true.
+bool inChild(const std::function<bool()>& body);
 
 // Hand-made definitions, appended to the process lists after an (empty)
 // loading pass. Pairs are {code, Unicode}; `tables` false leaves both tables
@@ -52,8 +69,6 @@ void injectStart(const std::string& charsetDir);
 zk::CharsetDef* injectSet(const std::string& name, std::uint16_t bytenum,
                           const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs,
                           bool tables = true);
-zk::CharsetDef* injectUserArea(const std::string& name, std::uint16_t bytenum,
-                               std::uint16_t defStart, std::uint16_t defNumber);
 zk::RuleDef* injectRule(const std::string& name, const std::string& constRule,
                         const std::string& destRule, const std::vector<zk::CharsetDef*>& sets);
 // Publishes the index of the charset list; call after the last inject.

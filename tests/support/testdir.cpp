@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "zrkvt16.h"
 
 namespace zktest {
 
@@ -24,44 +25,26 @@ TestDir::~TestDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
-std::vector<std::uint32_t> codePoints(const std::string& s) {
-  std::vector<std::uint32_t> out;
-  for (std::size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    std::uint32_t v = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k < n && i + k < s.size(); ++k) v = (v << 6) | (s[i + k] & 0x3F);
-    out.push_back(v);
-    i += n;
-  }
-  return out;
-}
-
-void put(std::vector<std::uint8_t>& out, std::uint32_t v, int width, bool big) {
-  for (int k = 0; k < width; ++k) {
-    int shift = big ? 8 * (width - 1 - k) : 8 * k;
-    out.push_back(static_cast<std::uint8_t>(v >> shift));
-  }
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> encodeText(const std::string& utf8, Enc enc, bool bom) {
-  std::vector<std::uint8_t> out;
   if (enc == Enc::Raw) return std::vector<std::uint8_t>(utf8.begin(), utf8.end());
-  bool big = enc == Enc::Utf16BE || enc == Enc::Ucs2BE || enc == Enc::Ucs4BE;
-  int width = (enc == Enc::Ucs4LE || enc == Enc::Ucs4BE) ? 4 : 2;
-  if (bom) put(out, 0xFEFF, width, big);
-  for (std::uint32_t cp : codePoints(utf8)) {
-    if (width == 2 && cp > 0xFFFF && (enc == Enc::Utf16LE || enc == Enc::Utf16BE)) {
-      cp -= 0x10000;
-      put(out, 0xD800 + (cp >> 10), 2, big);
-      put(out, 0xDC00 + (cp & 0x3FF), 2, big);
-    } else {
-      put(out, cp, width, big);
-    }
+  const bool big = enc == Enc::Utf16BE || enc == Enc::Ucs2BE || enc == Enc::Ucs4BE;
+  const int width = (enc == Enc::Ucs4LE || enc == Enc::Ucs4BE) ? 4 : 2;
+  std::vector<std::uint8_t> out;
+  auto put = [&](std::uint32_t v) {
+    for (int k = 0; k < width; ++k)
+      out.push_back(static_cast<std::uint8_t>(v >> (big ? 8 * (width - 1 - k) : 8 * k)));
+  };
+  if (bom) put(0xFEFF);
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    std::uint32_t v = c & (0xFF >> (n == 1 ? 0 : n + 1));
+    for (int k = 1; k < n && i + k < utf8.size(); ++k) v = (v << 6) | (utf8[i + k] & 0x3F);
+    i += n;
+    if (width == 2 && v > 0xFFFF && (enc == Enc::Utf16LE || enc == Enc::Utf16BE))
+      put(0xD800 + ((v - 0x10000) >> 10)), put(0xDC00 + (v & 0x3FF));
+    else
+      put(v);
   }
   return out;
 }
@@ -82,8 +65,7 @@ std::vector<std::uint8_t> TestDir::read(const std::string& name) const {
 }
 
 bool TestDir::exists(const std::string& name) const {
-  struct stat st;
-  return ::stat((path_ + name).c_str(), &st) == 0;
+  return std::filesystem::exists(path_ + name);
 }
 
 std::string ruleFile(const std::string& name, const std::string& construle,
@@ -91,8 +73,7 @@ std::string ruleFile(const std::string& name, const std::string& construle,
                      const std::vector<std::pair<std::string, std::string>>& entities,
                      const std::string& body) {
   std::string s = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<!DOCTYPE charset [\n";
-  for (const auto& [ent, file] : entities)
-    s += "<!ENTITY " + ent + " SYSTEM \"" + file + "\">\n";
+  for (const auto& [ent, file] : entities) s += "<!ENTITY " + ent + " SYSTEM \"" + file + "\">\n";
   s += "]>\n<charset>\n<name>" + name + "</name>\n";
   if (!construle.empty() || !destrule.empty())
     s += "<rule construle=\"" + construle + "\" destrule=\"" + destrule + "\"/>\n";
@@ -109,6 +90,18 @@ std::string subsetA(const std::string& name, int bytenum, const std::string& srt
   if (!srtable.empty()) s += "<srtable>&" + srtable + ";</srtable>\n";
   s += "</subseta>\n";
   return s;
+}
+
+const TestDir& shippedDir() {
+  static TestDir dir;
+  static const bool linked = [] {
+    for (const auto& e : std::filesystem::directory_iterator(ZK_SOURCE_DIR "/data/base2"))
+      if (e.path().extension() != ".cmp")
+        std::filesystem::create_symlink(e.path(), dir.file(e.path().filename()));
+    return KVT_setCharsetPath(dir.path().c_str()) == 1;
+  }();
+  EXPECT_TRUE(linked);
+  return dir;
 }
 
 }  // namespace zktest

@@ -1,4 +1,5 @@
-// Temporary charset directories that tests write themselves.
+// Temporary charset directories that tests write themselves, and the shipped
+// one linked into a directory of its own.
 #ifndef ZK_TEST_TESTDIR_H
 #define ZK_TEST_TESTDIR_H
 
@@ -46,6 +47,12 @@ std::string ruleFile(const std::string& name, const std::string& construle,
 // A "subseta" set file; `srtable` is the entity name of its table ("" = none).
 std::string subsetA(const std::string& name, int bytenum, const std::string& srtable,
                     const std::string& defined = "");
+
+// A fresh directory of links to data/base2 of the source tree (no compiled
+// files, so none goes stale between runs; the loader writes its own beside the
+// links), made the library's charset directory on first use. That is allowed
+// once per process; ctest runs each case in its own.
+const TestDir& shippedDir();
 
 }  // namespace zktest
 
