@@ -111,7 +111,8 @@ inline bool somethingPending(const CconvRecord* rec) {
 // Whether the placed character waiting in the record is a substitute.
 inline bool pendingIsSubstitute(const CconvRecord* rec) {
   for (const CconvSubstitute* sub : {&rec->subNarrow, &rec->subWide})
-    if (rec->outCharset == sub->charset && rec->outCode == sub->code && rec->outUnit == sub->unit)
+    if (sub->code != 0 && rec->outCharset == sub->charset && rec->outCode == sub->code &&
+        rec->outUnit == sub->unit)
       return true;
   return false;
 }
