@@ -234,6 +234,8 @@ void ctableLoad(CodeTable* t) {
     markLoaded(t);
     return;
   }
+  // A process killed while compiling this table left its temporary file.
+  platformRemoveStaleTemps(compiled);
   char temp[2 * kFieldSize + 32];
   std::snprintf(temp, sizeof temp, "%s.tmp%u", compiled, platformProcessId());
   std::FILE* out = std::fopen(temp, "wb");
