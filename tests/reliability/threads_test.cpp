@@ -30,8 +30,9 @@ struct Trip {
 TEST(Threads, EightConversionsLoadingTablesAtOnce) {
   TestDir dir;
   for (const auto& e : std::filesystem::directory_iterator(ZK_SOURCE_DIR "/data/base2"))
-    if (e.path().extension() != ".cmp")
+    if (e.path().extension() != ".cmp") {
       ASSERT_EQ(::symlink(e.path().c_str(), dir.file(e.path().filename()).c_str()), 0);
+    }
   ASSERT_EQ(KVT_setCharsetPath(dir.path().c_str()), 1);
   std::ifstream f(ZK_SOURCE_DIR "/data/samples/sample-sjis.txt", std::ios::binary);
   const Bytes sample{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
