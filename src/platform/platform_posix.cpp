@@ -173,7 +173,8 @@ void platformRemoveStaleTemps(const char* compiled) {
   const char* slash = std::strrchr(compiled, '/');
   const std::size_t dirLen = slash ? static_cast<std::size_t>(slash + 1 - compiled) : 0;
   char path[4096], prefix[4096];
-  if (std::snprintf(prefix, sizeof prefix, "%s.tmp", compiled + dirLen) >= static_cast<int>(sizeof prefix) ||
+  if (std::snprintf(prefix, sizeof prefix, "%s.tmp", compiled + dirLen) >=
+          static_cast<int>(sizeof prefix) ||
       dirLen >= sizeof path)
     return;
   std::memcpy(path, compiled, dirLen);

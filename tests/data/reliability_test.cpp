@@ -20,6 +20,7 @@ struct Row {
 };
 
 // outBigEndian, outWriteBom, substitute, replacement, lang, newlineConvert, newlineKind, ncrMode
+// clang-format off
 const Row kRows[] = {
     {"unmappable only when written, after a full buffer, is still substituted",
      "ISO-10646-UCS-4", "UTF-16", {1, 0, 0}, {0, 1, 1, 0x3013003F, {}, 0, 0, 0}, "00110000",
@@ -29,6 +30,7 @@ const Row kRows[] = {
     {"the same when placement itself fails", "UTF-8", "UTF-16-TAGS", {},
      {1, 1, 0, 0, {}, 0, 0, 0}, "F3B0808041", CCONV_UNMAPPABLE, "FEFF"},
 };
+// clang-format on
 
 TEST(Reliability, OnePieceAndEveryPiecewiseConversionAgree) {
   shippedDir();

@@ -18,12 +18,12 @@
 //     after a possible base disables the comparison).
 // Mark detection at the end of the input (too short for a mark) is handled
 // as kvtconv does it: the host clears inDetectBom and calls again.
+#include <dirent.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <dirent.h>
 
 #include "defs/defs.h"
 #include "frame/state.h"
@@ -117,7 +117,8 @@ std::uint32_t call(CconvRecord* rec, Bytes* pending, std::int32_t start, std::in
   rec->outSize = start + room;
   const std::int32_t inChars = rec->inChars;
   const std::uint32_t s = term ? cconvTermConvert(rec) : cconvConvert(rec);
-  if (rec->inPos < 0 || rec->inPos > rec->inLen || rec->inLen != static_cast<std::int32_t>(pending->size()))
+  if (rec->inPos < 0 || rec->inPos > rec->inLen ||
+      rec->inLen != static_cast<std::int32_t>(pending->size()))
     abort();
   if (rec->outPos < start || rec->outPos > rec->outSize || rec->outSize != start + room) abort();
   if (rec->inChars < inChars) abort();
@@ -221,13 +222,18 @@ Setup decodeHeader(const std::uint8_t* h) {
   su.dst.newlineConvert = (h[3] >> 3) & 1;
   su.dst.ncrMode = (h[3] >> 4) & 3;
   switch (h[3] >> 6) {  // the default language: none, short, full, unterminated
-    case 1: std::memcpy(su.dst.lang, "ja", 3); break;
-    case 2: std::memset(su.dst.lang, 'x', sizeof su.dst.lang - 1); break;
+    case 1:
+      std::memcpy(su.dst.lang, "ja", 3);
+      break;
+    case 2:
+      std::memset(su.dst.lang, 'x', sizeof su.dst.lang - 1);
+      break;
     case 3:
       for (std::size_t i = 0; i < sizeof su.dst.lang; ++i)
         su.dst.lang[i] = static_cast<char>(0x20 + (h[4] + i) % 0x5F);
       break;
-    default: break;
+    default:
+      break;
   }
   su.dst.newlineKind = h[4] % 8;
   su.dst.replacement = static_cast<std::uint32_t>(h[5] | h[6] << 8 | h[7] << 16 | h[8] << 24);
