@@ -11,7 +11,7 @@
 // outPos within [start, outSize]; the number of calls, of buffer growths and
 // of output bytes stay bounded. Both runs must then agree on the output
 // bytes, the final status, the input position and both counters, except
-// where the design makes the outcome depend on where a piece ended:
+// where the library is built to decide on the bytes it has been given:
 //   - the JIS X 0213 pair look-ahead of the UTF-8 and UTF-16 decoders does
 //     not wait for more input: a base character at the very end of one piece
 //     and its combining mark at the start of the next are delivered as two
