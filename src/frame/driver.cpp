@@ -4,6 +4,7 @@
 // encodes it, and the driver only substitutes, skips and normalises.
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 #include "defs/defs.h"
 #include "engine/engine.h"
@@ -105,6 +106,15 @@ void findSubstitutes(CconvRecord* rec, const RuleDef* rule) {
 // so all of them 0 means nothing was placed.
 inline bool somethingPending(const CconvRecord* rec) {
   return rec->outUnit != 0 || rec->outSeqLen != 0 || rec->outCode != 0;
+}
+
+// Whether the placed character waiting in the record is a substitute.
+inline bool pendingIsSubstitute(const CconvRecord* rec) {
+  for (const CconvSubstitute* sub : {&rec->subNarrow, &rec->subWide})
+    if (sub->code != 0 && rec->outCharset == sub->charset && rec->outCode == sub->code &&
+        rec->outUnit == sub->unit)
+      return true;
+  return false;
 }
 
 inline void dropPending(CconvRecord* rec) {
@@ -260,12 +270,13 @@ extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
           rec->ucs = 0x0D;
         }
       }
-      const bool fresh = status == CCONV_CHAR;
+      // A substitute that the target refuses is not substituted again: the
+      // rule would otherwise be asked for ever. Any other character is, even
+      // when it turns out unmappable only on the retry after a full buffer.
+      const bool mayReplace = status == CCONV_CHAR || !pendingIsSubstitute(rec);
       encode(rec);
       status = rec->status;
-      // Only a freshly placed character is substituted: a rule that refused
-      // its own pending substitute would otherwise be asked for ever.
-      if (status == CCONV_UNMAPPABLE && substitute && fresh) {
+      if (status == CCONV_UNMAPPABLE && substitute && mayReplace) {
         const bool wide = rec->code > 0xFF;
         const CconvSubstitute* sub = wide ? &rec->subWide : &rec->subNarrow;
         // A target without a wide substitute still marks the spot with the

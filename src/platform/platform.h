@@ -69,6 +69,12 @@ bool platformFileRemove(const char* path);
 // half-written `to`. False when that fails (`from` is then removed).
 bool platformReplaceFile(const char* from, const char* to);
 
+// Removes what processes that died while compiling left beside the compiled
+// file `compiled`: the files named `compiled` followed by ".tmp" and anything.
+// Only for a caller that holds the table lock, under which every compiled
+// file is written: no live process is writing one of them then.
+void platformRemoveStaleTemps(const char* compiled);
+
 // A number that tells this process from others running at the same time.
 std::uint32_t platformProcessId();
 

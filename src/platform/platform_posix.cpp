@@ -275,6 +275,27 @@ bool platformReplaceFile(const char* from, const char* to) {
   return false;
 }
 
+void platformRemoveStaleTemps(const char* compiled) {
+  const char* slash = std::strrchr(compiled, '/');
+  const std::size_t dirLen = slash ? static_cast<std::size_t>(slash + 1 - compiled) : 0;
+  char path[4096], prefix[4096];
+  if (std::snprintf(prefix, sizeof prefix, "%s.tmp", compiled + dirLen) >=
+          static_cast<int>(sizeof prefix) ||
+      dirLen >= sizeof path)
+    return;
+  std::memcpy(path, compiled, dirLen);
+  path[dirLen] = '\0';
+  DIR* d = opendir(dirLen ? path : ".");
+  if (!d) return;
+  const std::size_t n = std::strlen(prefix);
+  while (struct dirent* e = readdir(d))
+    if (std::strncmp(e->d_name, prefix, n) == 0 &&
+        std::snprintf(path + dirLen, sizeof path - dirLen, "%s", e->d_name) <
+            static_cast<int>(sizeof path - dirLen))
+      unlink(path);
+  closedir(d);
+}
+
 std::uint32_t platformProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 namespace {

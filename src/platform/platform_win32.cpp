@@ -187,6 +187,28 @@ bool platformReplaceFile(const char* from, const char* to) {
   return false;
 }
 
+void platformRemoveStaleTemps(const char* compiled) {
+  char pattern[MAX_PATH + 8], path[MAX_PATH + 8];
+  if (std::snprintf(pattern, sizeof pattern, "%s.tmp*", compiled) >= static_cast<int>(sizeof pattern))
+    return;
+  const char* cut = std::strrchr(compiled, '\\');
+  const char* slash = std::strrchr(compiled, '/');
+  if (!cut || (slash && slash > cut)) cut = slash;
+  const std::size_t dirLen = cut ? static_cast<std::size_t>(cut + 1 - compiled) : 0;
+  struct _finddata64i32_t found;
+  intptr_t h = _findfirst64i32(pattern, &found);
+  if (h == -1) return;
+  // A file that another process still has open is not deleted: Windows
+  // refuses, which is what keeps a compile in progress elsewhere intact.
+  do {
+    if (!(found.attrib & _A_SUBDIR) &&
+        std::snprintf(path, sizeof path, "%.*s%s", static_cast<int>(dirLen), compiled, found.name) <
+            static_cast<int>(sizeof path))
+      DeleteFileA(path);
+  } while (_findnext64i32(h, &found) == 0);
+  _findclose(h);
+}
+
 std::uint32_t platformProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace zk

@@ -205,14 +205,15 @@ int ucs2WriteUnit(CconvRecord* rec, std::uint32_t value) {
 
 int constUcs2(CconvRecord* rec) {
   const std::uint32_t entry = rec->status;
+  const unsigned char* bom = rec->dstOptions.outBigEndian ? kBom2Be : kBom2Le;
+  if (entry == CCONV_OUTPUT_FULL && rec->outSeqLen == kUcsUnplaced)
+    return ucsUnmappable(rec, bom, 2);
   if (entry != CCONV_OUTPUT_FULL && entry != CCONV_TERMINATE) {
     // Above U+FFFF nothing fits a unit, placed or not (a set without a table
     // places everything): with references on, the character becomes one.
     if (!ucsPlace(rec) || rec->ucs >= 0x10000) {
-      if (!rec->dstOptions.ncrMode || rec->ucs < 0x10000 || rec->ucs > 0x10FFFF) {
-        rec->status = CCONV_UNMAPPABLE;
-        return 0;
-      }
+      if (!rec->dstOptions.ncrMode || rec->ucs < 0x10000 || rec->ucs > 0x10FFFF)
+        return ucsUnmappable(rec, bom, 2);
       // Pending as a reference: no set (unit 0) and the value in outCode, so
       // that a retry after CCONV_OUTPUT_FULL writes the reference again.
       rec->outCharset = 0;
@@ -223,7 +224,6 @@ int constUcs2(CconvRecord* rec) {
       rec->outCode = rec->ucs;
     }
   }
-  const unsigned char* bom = rec->dstOptions.outBigEndian ? kBom2Be : kBom2Le;
   if (rec->dstOptions.outWriteBom && !ucsWriteBom(rec, bom, 2)) {
     rec->status = CCONV_OUTPUT_FULL;
     return 0;

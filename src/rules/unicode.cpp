@@ -202,14 +202,33 @@ int ucsWriteBom(CconvRecord* rec, const unsigned char* bom, int len) {
   return 1;
 }
 
-int ucsConst(CconvRecord* rec, const unsigned char* bom, int bomLen, ByteWriter writer) {
-  const std::uint32_t entry = rec->status;
-  // Placement comes before the mark: when the mark does not fit, the retry
-  // (CCONV_OUTPUT_FULL) then finds the character already placed.
-  if (entry != CCONV_OUTPUT_FULL && entry != CCONV_TERMINATE && !ucsPlace(rec)) {
-    rec->status = CCONV_UNMAPPABLE;
+int ucsUnmappable(CconvRecord* rec, const unsigned char* bom, int bomLen) {
+  // The mark goes first, so that a host that stops at the character still
+  // has it. Without room for it the host is asked for room, and the retry
+  // writes the mark and reports the character then: the output does not
+  // depend on the size of the buffers.
+  if (rec->dstOptions.outWriteBom && !ucsWriteBom(rec, bom, bomLen)) {
+    rec->outCharset = 0;
+    rec->outCharsetType = 0;
+    rec->outCode = 0;
+    rec->outUnit = 0;
+    rec->ucs2 = 0;
+    rec->outSeqLen = kUcsUnplaced;
+    rec->status = CCONV_OUTPUT_FULL;
     return 0;
   }
+  rec->status = CCONV_UNMAPPABLE;
+  return 0;
+}
+
+int ucsConst(CconvRecord* rec, const unsigned char* bom, int bomLen, ByteWriter writer) {
+  const std::uint32_t entry = rec->status;
+  if (entry == CCONV_OUTPUT_FULL && rec->outSeqLen == kUcsUnplaced)
+    return ucsUnmappable(rec, bom, bomLen);
+  // Placement comes before the mark: when the mark does not fit, the retry
+  // (CCONV_OUTPUT_FULL) then finds the character already placed.
+  if (entry != CCONV_OUTPUT_FULL && entry != CCONV_TERMINATE && !ucsPlace(rec))
+    return ucsUnmappable(rec, bom, bomLen);
   if (rec->dstOptions.outWriteBom && !ucsWriteBom(rec, bom, bomLen)) {
     rec->status = CCONV_OUTPUT_FULL;
     return 0;

@@ -67,6 +67,15 @@ int ucsPlace(CconvRecord* rec);
 // Writes a pending output mark (clearing outWriteBom). 0 = no room, nothing written.
 int ucsWriteBom(CconvRecord* rec, const unsigned char* bom, int len);
 
+// outSeqLen of a character that could not be placed, waiting behind a mark
+// that did not fit (nothing is placed: outUnit 0).
+constexpr std::uint16_t kUcsUnplaced = 0xFFFF;
+
+// A character that cannot be placed: writes a pending mark first and reports
+// CCONV_UNMAPPABLE; when the mark does not fit, CCONV_OUTPUT_FULL with the
+// character pending as kUcsUnplaced. Returns 0.
+int ucsUnmappable(CconvRecord* rec, const unsigned char* bom, int bomLen);
+
 // The const function of UTF-8, UCS-4 and UTF-16: placement, mark, language
 // tag, then the character through `writer`.
 int ucsConst(CconvRecord* rec, const unsigned char* bom, int bomLen, ByteWriter writer);

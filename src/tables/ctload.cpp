@@ -267,6 +267,8 @@ void ctableLoad(CodeTable* t) {
     markLoaded(t);
     return;
   }
+  // A process killed while compiling this table left its temporary file.
+  platformRemoveStaleTemps(compiled);
   // The temporary name is this process's own; one left by a dead process
   // that had the same number, or a planted link, is passed over.
   char temp[2 * kFieldSize + 32];
