@@ -391,10 +391,17 @@ int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end) {
 int defFindElement(DefDoc* doc, const char* name, std::uint32_t* start, std::uint32_t* end) {
   std::size_t len = std::strlen(name);
   if (len + 3 > static_cast<std::size_t>(kMaxKeyLen)) return 0;
+  // "<name>", "<name " and "</name>" (formatting them costs more than the search).
   char open1[kMaxKeyLen + 1], open2[kMaxKeyLen + 1], close[kMaxKeyLen + 1];
-  std::snprintf(open1, sizeof open1, "<%s>", name);
-  std::snprintf(open2, sizeof open2, "<%s ", name);
-  std::snprintf(close, sizeof close, "</%s>", name);
+  open1[0] = open2[0] = close[0] = '<';
+  close[1] = '/';
+  std::memcpy(open1 + 1, name, len);
+  std::memcpy(open2 + 1, name, len);
+  std::memcpy(close + 2, name, len);
+  open1[len + 1] = '>';
+  open2[len + 1] = ' ';
+  close[len + 2] = '>';
+  open1[len + 2] = open2[len + 2] = close[len + 3] = '\0';
   const std::uint32_t saved = doc->cursor;
   std::uint32_t e1 = 0, e2 = 0;
   int f1 = defFindKey(doc, open1, &e1);
