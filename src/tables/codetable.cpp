@@ -8,6 +8,16 @@ namespace zk {
 
 std::atomic<std::uint32_t> gTableEpoch{0};
 
+// Slabs hold this many pages: just above the size from which the C library
+// maps fresh (zero) memory instead of clearing heap memory.
+constexpr std::uint32_t kSlabPages = 8;
+
+struct CodeSlab {
+  CodeSlab* next;
+  alignas(64) CodePage pages[kSlabPages];
+};
+
+
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction) {
   auto* t = static_cast<CodeTable*>(std::calloc(1, sizeof(CodeTable)));
   if (!t) return nullptr;
@@ -27,14 +37,14 @@ void ctableDestroy(CodeTable* t) {
   if (!t) return;
   for (std::uint32_t i = 0; t->blocks && i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
   ptrListDestroy(t->blocks);
-  for (CodePage* page : t->flat) std::free(page);
   if (t->high) {
-    for (CodePage** mid : *t->high) {
-      if (!mid) continue;
-      for (std::uint32_t j = 0; j < 4096; ++j) std::free(mid[j]);
-      std::free(mid);
-    }
+    for (CodePage** mid : *t->high) std::free(mid);
     std::free(t->high);
+  }
+  while (t->slabs) {
+    CodeSlab* next = t->slabs->next;
+    std::free(t->slabs);
+    t->slabs = next;
   }
   std::free(t);
 }
@@ -47,11 +57,22 @@ void ctableListDestroy(PtrList* list) {
 
 namespace {
 
+CodePage* newPage(CodeTable* t) {
+  if (t->slabLeft == 0) {
+    auto* slab = static_cast<CodeSlab*>(std::calloc(1, sizeof(CodeSlab)));
+    if (!slab) return nullptr;
+    slab->next = t->slabs;
+    t->slabs = slab;
+    t->slabLeft = kSlabPages;
+  }
+  return &t->slabs->pages[kSlabPages - t->slabLeft--];
+}
+
 // The page of `key`, made (zero-filled) when it does not exist yet.
 CodePage* pageFor(CodeTable* t, std::uint32_t key) {
   if (key < kFlatKeys) {
     CodePage*& page = t->flat[key >> 12];
-    if (!page) page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
+    if (!page) page = newPage(t);
     return page;
   }
   if (!t->high) {
@@ -64,7 +85,7 @@ CodePage* pageFor(CodeTable* t, std::uint32_t key) {
     if (!mid) return nullptr;
   }
   CodePage*& page = mid[(key >> 12) & 0xFFF];
-  if (!page) page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
+  if (!page) page = newPage(t);
   return page;
 }
 

@@ -52,6 +52,10 @@ struct CodeTable {
   // Pages of the keys above: (*high)[key >> 24][(key >> 12) & 0xFFF], made
   // when the first such key is stored.
   CodePage** (*high)[256];
+  // Pages come from slabs of several, taken from the system already zeroed,
+  // so that only the parts of a page that hold values are ever touched.
+  struct CodeSlab* slabs;
+  std::uint32_t slabLeft;  // pages of the newest slab not handed out
 };
 
 constexpr std::uint32_t kFlatKeys = 32 * kBlockKeys;
