@@ -198,11 +198,15 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx) {
   int count = 0, cap = 0;
   while (struct dirent* e = readdir(d)) {
     if (!endsWithXml(e->d_name)) continue;
-    char full[4096];
-    struct stat st;
-    if (std::snprintf(full, sizeof full, "%s%s", dir, e->d_name) >= static_cast<int>(sizeof full) ||
-        stat(full, &st) != 0 || !S_ISREG(st.st_mode))
-      continue;
+    // The entry's own type answers for regular files without a stat call;
+    // links and file systems that do not say are asked.
+    if (e->d_type != DT_REG) {
+      char full[4096];
+      struct stat st;
+      if (std::snprintf(full, sizeof full, "%s%s", dir, e->d_name) >= static_cast<int>(sizeof full) ||
+          stat(full, &st) != 0 || !S_ISREG(st.st_mode))
+        continue;
+    }
     if (count == cap) {
       int ncap = cap ? cap * 2 : 16;
       auto* grown = static_cast<char**>(std::realloc(names, sizeof(char*) * ncap));
