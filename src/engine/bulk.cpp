@@ -531,8 +531,10 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
   unsigned char* const outSafe = fastOk ? outEnd - 8 : out;
   const bool asciiOn = plan.asciiOn;
   const std::int32_t asciiWidth = plan.asciiWidth;
+  const PlainVectors plain(plan.ascii);
   // Memo targets keep their byte order in the record, not in the loop.
   const bool widenBig = K::kIdentity ? kOutBig : plan.outBig;
+  const std::uint32_t asciiClass = m->asciiClass;
   for (;;) {
     const unsigned char* ip = in + k.p;
     unsigned char* op = out + k.o;
@@ -540,16 +542,21 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
     const unsigned char* pPrev = k.pPrev < 0 ? nullptr : in + k.pPrev;
     unsigned char* oLast = out + k.oLast;
     std::int32_t chars = k.chars;
+    std::int32_t extraUnits = k.extraUnits;
     int cls = k.cls, clsLast = k.clsLast, clsPrev = k.clsPrev;
     std::uint32_t mode = K::kIsoIn ? m->inMode[cls] : 0;
     std::uint32_t outDesig = k.outDesig, outPlane = k.outPlane, curClass = k.curClass;
     const unsigned char* escFor = k.escFor < 0 ? nullptr : in + k.escFor;
     std::uint32_t desigBefore = k.desigBefore, planeBefore = k.planeBefore;
+    const unsigned char* lfDropsAt = k.lfDropsAt < 0 ? nullptr : in + k.lfDropsAt;
     while (fastOk && ip <= inSafe && op <= outSafe) {
       const std::uint32_t b = ip[0];
-      if constexpr (kByteSource) {
-        if (b < 0x80 && asciiOn && inEnd - ip >= 16 && outEnd - op >= 16 * asciiWidth) {
-          const std::uint32_t kk = plainPrefix16(ip, plan.ascii);
+      if constexpr (kByteSource || K::kIsoIn) {
+        // Plain ASCII: under ESC ( B for ISO-2022-JP input, and in the
+        // designation ASCII is written in for ISO-2022-JP output.
+        if (b < 0x80 && asciiOn && (!K::kIsoIn || cls == 0) && (!K::kIsoOut || curClass == asciiClass) &&
+            inEnd - ip >= 16 && outEnd - op >= 16 * asciiWidth) {
+          const std::uint32_t kk = plainPrefix16(ip, plain);
           if (kk >= 2) {
             if (asciiWidth == 1) {
               if (kk == 16)
@@ -567,15 +574,16 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             pPrev = ip + kk - 2;
             pLast = ip + kk - 1;
             oLast = op + (kk - 1) * asciiWidth;
+            clsPrev = clsLast = cls;
             ip += kk;
             op += kk * asciiWidth;
             chars += static_cast<std::int32_t>(kk);
             continue;
           }
         }
-      } else if constexpr (kSrc == BulkSrc::kUtf16) {
+      } else {
         if (asciiOn && unit16(ip, kInBig) < 0x80 && inEnd - ip >= 16 && outEnd - op >= 8) {
-          const std::uint32_t kk = plainPrefix8x16(ip, kInBig, plan.ascii);
+          const std::uint32_t kk = plainPrefix8x16(ip, kInBig, plain);
           if (kk >= 2) {
             if (kk == 8) {
               narrow8(op, ip, kInBig);
@@ -596,38 +604,27 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
       if constexpr (K::kIdentity) {
         // Runs of three-byte characters (UTF-16 units from U+0800) in blocks.
         std::size_t done = 0;
-        std::int32_t inStep = 0, outStep = 0;
-        if constexpr (kSrc == BulkSrc::kUtf8) {
+        if constexpr (kSrc == BulkSrc::kUtf8 && kOut == Out::kUtf16) {
           if (b - 0xE0u < 0x10u && plan.blocks8 && inEnd - ip >= 16 && (ip[3] & 0xF0) == 0xE0 &&
-              (ip[9] & 0xF0) == 0xE0) {
-            if constexpr (kOut == Out::kUtf16) {
-              done = plan.blocks8(ip, static_cast<std::size_t>(inEnd - ip), op,
-                                  static_cast<std::size_t>(outEnd - op), kOutBig, kNewline);
-              inStep = 12;
-              outStep = 8;
-            }
-          }
-        } else {
+              (ip[9] & 0xF0) == 0xE0)
+            done = plan.blocks8(ip, static_cast<std::size_t>(inEnd - ip), op,
+                                static_cast<std::size_t>(outEnd - op), kOutBig, kNewline);
+        } else if constexpr (kSrc == BulkSrc::kUtf16 && kOut == Out::kUtf8) {
           if (plan.blocks16 && inEnd - ip >= 18 && unit16(ip, kInBig) >= 0x800 &&
-              unit16(ip + 14, kInBig) >= 0x800) {
-            if constexpr (kOut == Out::kUtf8) {
-              done = plan.blocks16(ip, static_cast<std::size_t>(inEnd - ip), op,
-                                   static_cast<std::size_t>(outEnd - op), kInBig, kNewline);
-              inStep = 16;
-              outStep = 24;
-            }
-          }
+              unit16(ip + 14, kInBig) >= 0x800)
+            done = plan.blocks16(ip, static_cast<std::size_t>(inEnd - ip), op,
+                                 static_cast<std::size_t>(outEnd - op), kInBig, kNewline);
         }
         if (done) {
-          const std::int32_t units = static_cast<std::int32_t>(done) * (inStep / (kSrc == BulkSrc::kUtf8 ? 3 : 2));
-          const std::int32_t inChar = kSrc == BulkSrc::kUtf8 ? 3 : 2;
-          const std::int32_t outChar = kOut == Out::kUtf16 ? 2 : 3;
-          ip += static_cast<std::ptrdiff_t>(done) * inStep;
-          op += static_cast<std::ptrdiff_t>(done) * outStep;
-          pPrev = ip - 2 * inChar;
-          pLast = ip - inChar;
-          oLast = op - outChar;
-          chars += units;
+          constexpr std::int32_t kPerBlock = kSrc == BulkSrc::kUtf8 ? 4 : 8;
+          constexpr std::int32_t kIn = kSrc == BulkSrc::kUtf8 ? 3 : 2;
+          constexpr std::int32_t kOutBytes = kOut == Out::kUtf16 ? 2 : 3;
+          ip += static_cast<std::ptrdiff_t>(done) * kPerBlock * kIn;
+          op += static_cast<std::ptrdiff_t>(done) * kPerBlock * kOutBytes;
+          pPrev = ip - 2 * kIn;
+          pLast = ip - kIn;
+          oLast = op - kOutBytes;
+          chars += static_cast<std::int32_t>(done) * kPerBlock;
           continue;
         }
       }
@@ -682,7 +679,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
           } else {
             break;
           }
-          if (kNewline && ip - in == k.lfDropsAt) k.lfDropsAt += el;
+          if (kNewline && ip == lfDropsAt) lfDropsAt = ip + el;
           cls = memoIsoClass(d, pl);
           mode = m->inMode[cls];
           ip += el;
@@ -728,24 +725,58 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
 
       std::uint32_t bytes;
       std::int32_t blen;
-      unsigned char* const charOut = op;
+      std::uint64_t e = memo::kFast;
+      bool arithmetic = false;
+      unsigned char* const charOut = op;  // an escape sequence included
       if constexpr (K::kIdentity) {
-        // Code points written by arithmetic; the rest goes through step().
+        // Code points written by arithmetic; line ends and what lies beyond
+        // the BMP through the memo.
         const std::uint32_t v = (hi << 8) | lo;
-        if ((kNewline && (v == 0x0A || v == 0x0D || (v & ~1u) == 0x2028)) || v > 0xFFFF) break;
-        if (combiningMayStart<kSrc, kInBig>(ip + n) && mayBePairBase(v)) break;
-        if constexpr (kOut == Out::kUtf8) {
-          bytes = utf8Of(v, &blen);
-        } else {
-          bytes = kOutBig ? swap16(v) : v;
-          blen = 2;
+        if (!(kNewline && (v == 0x0A || v == 0x0D || (v & ~1u) == 0x2028)) && v <= 0xFFFF) {
+          if (combiningMayStart<kSrc, kInBig>(ip + n) && mayBePairBase(v)) break;
+          arithmetic = true;
+          if constexpr (kOut == Out::kUtf8) {
+            bytes = utf8Of(v, &blen);
+          } else {
+            bytes = kOutBig ? swap16(v) : v;
+            blen = 2;
+          }
         }
-      } else {
+      }
+      if (!arithmetic) {
         if (kUnicodeSource && hi >= 0x300) break;  // beyond the memo's keys
-        const std::uint64_t e = pages[hi].load(std::memory_order_acquire)->e[lo].load(std::memory_order_acquire);
-        if (!(e & memo::kFast)) break;
+        e = pages[hi].load(std::memory_order_acquire)->e[lo].load(std::memory_order_acquire);
+        if (!(e & memo::kFast)) {
+          // Known, but a line end, or more than one unit: still taken here.
+          // Anything not known yet is made by step().
+          if (!(e & memo::kReady)) break;
+          if constexpr (kNewline) {
+            if ((e & memo::kRawLf) && ip == lfDropsAt) {
+              // The LF of a CR LF: counted, nothing written. Should the loop
+              // end here, the CR before it is handed back instead.
+              k.dropAt = static_cast<std::int32_t>(ip - in);
+              k.crAt = pLast ? static_cast<std::int32_t>(pLast - in) : -1;
+              k.crPrev = pPrev ? static_cast<std::int32_t>(pPrev - in) : -1;
+              k.crOut = static_cast<std::int32_t>(oLast - out);
+              k.crCls = clsLast;
+              k.crPrevCls = clsPrev;
+              pPrev = pLast;
+              pLast = ip;
+              clsPrev = clsLast;
+              clsLast = cls;
+              ip += n;
+              ++chars;
+              --extraUnits;
+              continue;
+            }
+          }
+          extraUnits += memo::unitsOf(e) - 1;
+        }
         if constexpr (kUnicodeSource) {
-          if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + n)) break;
+          if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + n)) {
+            extraUnits -= memo::unitsOf(e) - 1;
+            break;
+          }
         }
         if constexpr (K::kIsoOut) {
           const std::uint32_t want = memo::classOf(e);
@@ -769,9 +800,9 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
         bytes = memo::bytesOf(e);
         blen = memo::lenOf(e);
       }
+      oLast = charOut;
       pPrev = pLast;
       pLast = ip;
-      oLast = charOut;
       if constexpr (K::kIsoIn) {
         clsPrev = clsLast;
         clsLast = cls;
@@ -780,6 +811,9 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
       op += blen;
       ip += n;
       ++chars;
+      if constexpr (kNewline) {
+        if (e & memo::kRawCr) lfDropsAt = ip;
+      }
     }
     k.p = static_cast<std::int32_t>(ip - in);
     k.o = static_cast<std::int32_t>(op - out);
@@ -787,6 +821,8 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
     if (pPrev) k.pPrev = static_cast<std::int32_t>(pPrev - in);
     k.oLast = static_cast<std::int32_t>(oLast - out);
     k.chars = chars;
+    k.extraUnits = extraUnits;
+    k.lfDropsAt = lfDropsAt ? static_cast<std::int32_t>(lfDropsAt - in) : -1;
     k.cls = cls;
     k.clsLast = clsLast;
     k.clsPrev = clsPrev;
@@ -930,7 +966,7 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
     plan->asciiOn = true;
     plan->asciiWidth = plan->utf16Out ? 2 : 1;
     plan->ascii.lo = 0;
-    plan->ascii.ex[0] = plan->newline ? 0x0A : 0x80;
+    plan->ascii.ex[0] = plan->ascii.ex[2] = plan->newline ? 0x0A : 0x80;
     plan->ascii.ex[1] = plan->newline ? 0x0D : 0x80;
     if (plan->src == BulkSrc::kUtf16 && plan->utf16Out) plan->asciiOn = false;
   } else {

@@ -188,14 +188,16 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   return e;
 }
 
-// ASCII that comes out as itself, from entries made without loading anything.
+// ASCII that comes out as itself, from entries made without loading
+// anything. For ISO-2022-JP sources this is ASCII under ESC ( B; for
+// ISO-2022-JP targets, ASCII that needs the same designation throughout.
 void findPlainAscii(Memo* m) {
   m->asciiPlain = false;
-  if (m->src == BulkSrc::kIso2022 || m->isoTarget) return;
+  if (m->src == BulkSrc::kIso2022 && m->inMode[0] != 1) return;
   const bool inBig = m->key.inBig != 0;
   const bool outBig = m->key.outBig != 0;
   bool plain[128];
-  std::uint32_t width = 0;
+  std::uint32_t width = 0, cls = 0;
   for (std::uint32_t b = 0; b < 0x80; ++b) {
     unsigned char bytes[2];
     std::int32_t n = 1;
@@ -208,33 +210,35 @@ void findPlainAscii(Memo* m) {
     }
     const std::uint64_t e = fill(m, b, bytes, n, kIdIso646Irv, 11, true);
     plain[b] = false;
-    if ((e & (memo::kReady | memo::kAttention)) != memo::kReady || memo::unitsOf(e) != 1 ||
-        memo::classOf(e) != 0)
-      continue;
+    if ((e & (memo::kFast | memo::kPairBase)) != memo::kFast) continue;
     const std::uint32_t w = static_cast<std::uint32_t>(memo::lenOf(e));
     const std::uint32_t want = w == 1 ? b : outBig ? b << 8 : b;
     if ((w != 1 && w != 2) || memo::bytesOf(e) != want) continue;
-    if (width == 0) width = w;
-    plain[b] = w == width;
+    if (width == 0) {
+      width = w;
+      cls = memo::classOf(e);
+    }
+    plain[b] = w == width && memo::classOf(e) == cls;
   }
   if (width == 0 || (m->src == BulkSrc::kUtf16 && width != 1)) return;
-  // Plain bytes must be lo..0x7F but for at most two.
+  if ((m->src == BulkSrc::kIso2022 || m->isoTarget) && width != 1) return;
+  // Plain bytes must be lo..0x7F but for at most three.
   for (std::uint32_t lo = 0; lo < 0x21; ++lo) {
-    std::uint8_t ex[2];
+    std::uint8_t ex[3];
     std::uint32_t exCount = 0;
-    for (std::uint32_t b = lo; b < 0x80 && exCount <= 2; ++b)
+    for (std::uint32_t b = lo; b < 0x80 && exCount <= 3; ++b)
       if (!plain[b]) {
-        if (exCount < 2) ex[exCount] = static_cast<std::uint8_t>(b);
+        if (exCount < 3) ex[exCount] = static_cast<std::uint8_t>(b);
         ++exCount;
       }
-    if (exCount > 2) continue;
+    if (exCount > 3) continue;
     m->ascii.lo = static_cast<std::uint8_t>(lo);
-    // An unused exception slot repeats a byte below lo (never plain anyway)
-    // or the other exception.
+    // Unused exception slots repeat another exception, or a byte that is
+    // never plain anyway.
     const std::uint8_t filler = exCount > 0 ? ex[0] : static_cast<std::uint8_t>(lo == 0 ? 0x80 : 0);
-    m->ascii.ex[0] = exCount > 0 ? ex[0] : filler;
-    m->ascii.ex[1] = exCount > 1 ? ex[1] : filler;
+    for (std::uint32_t i = 0; i < 3; ++i) m->ascii.ex[i] = i < exCount ? ex[i] : filler;
     m->asciiWidth = static_cast<std::uint8_t>(width);
+    m->asciiClass = cls;
     m->asciiPlain = true;
     return;
   }

@@ -85,6 +85,7 @@ struct Memo {
   // ASCII written as itself: plain bytes (byte sources) or units.
   bool asciiPlain;
   std::uint8_t asciiWidth;  // 1: as one byte, 2: as a UTF-16 unit in the record's order
+  std::uint32_t asciiClass;  // ISO-2022-JP targets: the designation class it is written in
   PlainAscii ascii;
   std::uint32_t pageCount;
   std::atomic<MemoPage*>* pages;

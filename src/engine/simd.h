@@ -21,11 +21,11 @@ namespace zk {
 
 struct PlainAscii {
   std::uint8_t lo = 0;       // plain bytes are lo..0x7F ...
-  std::uint8_t ex[2] = {};   // ... except these (repeat one to use fewer)
+  std::uint8_t ex[3] = {};   // ... except these (repeat one to use fewer)
 };
 
 inline bool isPlainAscii(const PlainAscii& c, std::uint32_t b) {
-  return b < 0x80 && b >= c.lo && b != c.ex[0] && b != c.ex[1];
+  return b < 0x80 && b >= c.lo && b != c.ex[0] && b != c.ex[1] && b != c.ex[2];
 }
 
 // ---- scalar references ----
@@ -65,22 +65,33 @@ inline void narrow8Scalar(unsigned char* d, const unsigned char* s, bool big) {
 // ---- vector versions ----
 
 #if ZK_HAVE_SSE2
+// The bounds of plain bytes in every lane, made once per run of a loop.
+struct PlainVectors {
+  __m128i lo, ex0, ex1, ex2;
+  explicit PlainVectors(const PlainAscii& c)
+      : lo(_mm_set1_epi8(static_cast<char>(c.lo))),
+        ex0(_mm_set1_epi8(static_cast<char>(c.ex[0]))),
+        ex1(_mm_set1_epi8(static_cast<char>(c.ex[1]))),
+        ex2(_mm_set1_epi8(static_cast<char>(c.ex[2]))) {}
+};
+
 // Bit i set when byte i of v is not plain.
-inline std::uint32_t notPlainMask(__m128i v, const PlainAscii& c) {
+inline std::uint32_t notPlainMask(__m128i v, const PlainVectors& c) {
   // Bytes of 0x80 and above are negative as signed bytes, so "below lo"
   // (signed) catches them too, lo being at most 0x7F.
-  __m128i bad = _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(c.lo)));
-  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c.ex[0]))));
-  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(c.ex[1]))));
+  __m128i bad = _mm_cmplt_epi8(v, c.lo);
+  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, c.ex0));
+  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, c.ex1));
+  bad = _mm_or_si128(bad, _mm_cmpeq_epi8(v, c.ex2));
   return static_cast<std::uint32_t>(_mm_movemask_epi8(bad));
 }
 
-inline std::uint32_t plainPrefix16(const unsigned char* p, const PlainAscii& c) {
+inline std::uint32_t plainPrefix16(const unsigned char* p, const PlainVectors& c) {
   const std::uint32_t bad = notPlainMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), c);
   return bad == 0 ? 16 : static_cast<std::uint32_t>(__builtin_ctz(bad));
 }
 
-inline std::uint32_t plainPrefix8x16(const unsigned char* p, bool big, const PlainAscii& c) {
+inline std::uint32_t plainPrefix8x16(const unsigned char* p, bool big, const PlainVectors& c) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i u = big ? _mm_or_si128(_mm_srli_epi16(v, 8), _mm_slli_epi16(v, 8)) : v;
   const __m128i low = _mm_set1_epi16(0x00FF);
@@ -112,11 +123,15 @@ inline void copy16(unsigned char* d, const unsigned char* s) {
                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
 }
 #else
-inline std::uint32_t plainPrefix16(const unsigned char* p, const PlainAscii& c) {
-  return plainPrefix16Scalar(p, c);
+struct PlainVectors {
+  PlainAscii c;
+  explicit PlainVectors(const PlainAscii& a) : c(a) {}
+};
+inline std::uint32_t plainPrefix16(const unsigned char* p, const PlainVectors& v) {
+  return plainPrefix16Scalar(p, v.c);
 }
-inline std::uint32_t plainPrefix8x16(const unsigned char* p, bool big, const PlainAscii& c) {
-  return plainPrefix8x16Scalar(p, big, c);
+inline std::uint32_t plainPrefix8x16(const unsigned char* p, bool big, const PlainVectors& v) {
+  return plainPrefix8x16Scalar(p, big, v.c);
 }
 inline void widen16(unsigned char* d, const unsigned char* s, bool big) { widen16Scalar(d, s, big); }
 inline void narrow8(unsigned char* d, const unsigned char* s, bool big) { narrow8Scalar(d, s, big); }
