@@ -202,6 +202,8 @@ template <BulkSrc kSrc>
 
 inline std::uint32_t swap16(std::uint32_t u) { return ((u & 0xFF) << 8) | (u >> 8); }
 
+inline std::ptrdiff_t utf8LengthOf(std::uint32_t v) { return v < 0x80 ? 1 : v < 0x800 ? 2 : 3; }
+
 // How the bytes of a character are found.
 enum class Out {
   kMemo,    // from the memo
@@ -549,6 +551,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
     const unsigned char* escFor = k.escFor < 0 ? nullptr : in + k.escFor;
     std::uint32_t desigBefore = k.desigBefore, planeBefore = k.planeBefore;
     const unsigned char* lfDropsAt = k.lfDropsAt < 0 ? nullptr : in + k.lfDropsAt;
+    int cooldown = 0;
     while (fastOk && ip <= inSafe && op <= outSafe) {
       const std::uint32_t b = ip[0];
       if constexpr (kByteSource || K::kIsoIn) {
@@ -602,29 +605,38 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
       }
 
       if constexpr (K::kIdentity) {
-        // Runs of three-byte characters (UTF-16 units from U+0800) in blocks.
-        std::size_t done = 0;
-        if constexpr (kSrc == BulkSrc::kUtf8 && kOut == Out::kUtf16) {
-          if (b - 0xE0u < 0x10u && plan.blocks8 && inEnd - ip >= 16 && (ip[3] & 0xF0) == 0xE0 &&
-              (ip[9] & 0xF0) == 0xE0)
-            done = plan.blocks8(ip, static_cast<std::size_t>(inEnd - ip), op,
-                                static_cast<std::size_t>(outEnd - op), kOutBig, kNewline);
-        } else if constexpr (kSrc == BulkSrc::kUtf16 && kOut == Out::kUtf8) {
-          if (plan.blocks16 && inEnd - ip >= 18 && unit16(ip, kInBig) >= 0x800 &&
-              unit16(ip + 14, kInBig) >= 0x800)
-            done = plan.blocks16(ip, static_cast<std::size_t>(inEnd - ip), op,
-                                 static_cast<std::size_t>(outEnd - op), kInBig, kNewline);
+        // Runs of characters the block kernels take. After a kernel could
+        // take nothing, a few characters go one by one before it is asked
+        // again.
+        BlockResult done;
+        if (cooldown == 0) {
+          // (An LF right after a CR is dropped: the loop reads it itself.)
+          if constexpr (kSrc == BulkSrc::kUtf8 && kOut == Out::kUtf16) {
+            if (plan.to16 && !(kNewline && ip == lfDropsAt))
+              done = plan.to16(ip, static_cast<std::size_t>(inEnd - ip), op,
+                               static_cast<std::size_t>(outEnd - op), kOutBig, kNewline, plan.keepLineEnd);
+          } else if constexpr (kSrc == BulkSrc::kUtf16 && kOut == Out::kUtf8) {
+            if (plan.to8 && !(kNewline && ip == lfDropsAt))
+              done = plan.to8(ip, static_cast<std::size_t>(inEnd - ip), op,
+                              static_cast<std::size_t>(outEnd - op), kInBig, kNewline, plan.keepLineEnd);
+          }
+          // The kernel says how many characters stopped it; without room
+          // or input for a step, a few go one by one.
+          cooldown = done.hold ? static_cast<int>(done.hold) : 4;
+        } else {
+          --cooldown;
         }
-        if (done) {
-          constexpr std::int32_t kPerBlock = kSrc == BulkSrc::kUtf8 ? 4 : 8;
-          constexpr std::int32_t kIn = kSrc == BulkSrc::kUtf8 ? 3 : 2;
-          constexpr std::int32_t kOutBytes = kOut == Out::kUtf16 ? 2 : 3;
-          ip += static_cast<std::ptrdiff_t>(done) * kPerBlock * kIn;
-          op += static_cast<std::ptrdiff_t>(done) * kPerBlock * kOutBytes;
-          pPrev = ip - 2 * kIn;
-          pLast = ip - kIn;
-          oLast = op - kOutBytes;
-          chars += static_cast<std::int32_t>(done) * kPerBlock;
+        if (done.chars) {
+          pPrev = ip + done.prev;
+          pLast = ip + done.last;
+          ip += done.in;
+          op += done.out;
+          // The last character's output: one UTF-16 unit, or its UTF-8 bytes.
+          if constexpr (kOut == Out::kUtf16)
+            oLast = op - 2;
+          else
+            oLast = op - utf8LengthOf(unit16(pLast, kInBig));
+          chars += static_cast<std::int32_t>(done.chars);
           continue;
         }
       }
@@ -901,6 +913,38 @@ bool unicodeIdentity(const CconvRecord* rec) {
          neverTable(out->toCode);
 }
 
+// The line end that a Unicode to Unicode conversion writes as itself (LF,
+// U+2028 or U+2029, whichever the line-end kind asks for), as the general
+// path converts it; 0 when none is. A CR never is: the LF after it is
+// dropped, which only the loop itself sees to.
+std::uint32_t keptLineEnd(const BulkPlan* plan) {
+  for (std::uint32_t v : {0x0Au, 0x2028u, 0x2029u}) {
+    unsigned char in[3], want[3];
+    std::int32_t n = 2, wantLen = 2;
+    if (plan->src == BulkSrc::kUtf8) {
+      const std::uint32_t bytes = utf8Of(v, &n);
+      for (std::int32_t i = 0; i < n; ++i) in[i] = static_cast<unsigned char>(bytes >> (8 * i));
+    } else {
+      in[0] = static_cast<unsigned char>(plan->inBig ? v >> 8 : v);
+      in[1] = static_cast<unsigned char>(plan->inBig ? v : v >> 8);
+    }
+    if (plan->utf16Out) {
+      want[0] = static_cast<unsigned char>(plan->outBig ? v >> 8 : v);
+      want[1] = static_cast<unsigned char>(plan->outBig ? v : v >> 8);
+    } else {
+      const std::uint32_t bytes = utf8Of(v, &wantLen);
+      for (std::int32_t i = 0; i < wantLen; ++i) want[i] = static_cast<unsigned char>(bytes >> (8 * i));
+    }
+    const std::uint64_t e = memoProbe(plan->memo, v, in, n);
+    if (!(e & memo::kReady) || memo::unitsOf(e) != 1 || memo::lenOf(e) != wantLen) continue;
+    bool same = true;
+    for (std::int32_t i = 0; i < wantLen; ++i)
+      same = same && static_cast<unsigned char>(memo::bytesOf(e) >> (8 * i)) == want[i];
+    if (same) return v;
+  }
+  return 0;
+}
+
 }  // namespace
 
 BulkPlan::~BulkPlan() { memoRelease(memo); }
@@ -953,22 +997,29 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
   if (plan->identity) {
     // The block kernels, looked up once per process (a race looks them up twice).
     static std::atomic<int> vectorState{0};
-    static std::atomic<Utf8To16Blocks> blocks8{nullptr};
-    static std::atomic<Utf16To8Blocks> blocks16{nullptr};
+    static std::atomic<Utf8To16Kernel> to16{nullptr};
+    static std::atomic<Utf16To8Kernel> to8{nullptr};
     if (vectorState.load(std::memory_order_acquire) == 0) {
-      blocks8.store(utf8To16BlocksVector(), std::memory_order_relaxed);
-      blocks16.store(utf16To8BlocksVector(), std::memory_order_relaxed);
+      to16.store(utf8To16Vector(), std::memory_order_relaxed);
+      to8.store(utf16To8Vector(), std::memory_order_relaxed);
       vectorState.store(1, std::memory_order_release);
     }
-    plan->blocks8 = blocks8.load(std::memory_order_relaxed);
-    plan->blocks16 = blocks16.load(std::memory_order_relaxed);
+    plan->to16 = to16.load(std::memory_order_relaxed);
+    plan->to8 = to8.load(std::memory_order_relaxed);
     // Every ASCII value comes out as itself but the line ends when they are converted.
     plan->asciiOn = true;
     plan->asciiWidth = plan->utf16Out ? 2 : 1;
     plan->ascii.lo = 0;
     plan->ascii.ex[0] = plan->ascii.ex[2] = plan->newline ? 0x0A : 0x80;
     plan->ascii.ex[1] = plan->newline ? 0x0D : 0x80;
-    if (plan->src == BulkSrc::kUtf16 && plan->utf16Out) plan->asciiOn = false;
+    // ASCII is copied from UTF-8 to UTF-8; between UTF-8 and UTF-16 the
+    // block kernels take it, or else it is widened or narrowed here.
+    const bool fromUtf8 = plan->src == BulkSrc::kUtf8;
+    if (fromUtf8 == !plan->utf16Out)
+      plan->asciiOn = fromUtf8;
+    else
+      plan->asciiOn = fromUtf8 ? plan->to16 == nullptr : plan->to8 == nullptr;
+    plan->keepLineEnd = plan->newline ? keptLineEnd(plan) : 0;
   } else {
     plan->asciiOn = plan->memo->asciiPlain;
     plan->asciiWidth = plan->memo->asciiWidth;

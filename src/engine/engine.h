@@ -138,8 +138,9 @@ struct BulkPlan {
   bool outBig = false;
   bool newline = false;
   bool asciiOn = false;  // runs of plain ASCII are copied (or widened, or narrowed)
-  Utf8To16Blocks blocks8 = nullptr;   // Unicode to Unicode: block kernels, when the
-  Utf16To8Blocks blocks16 = nullptr;  // processor has them
+  Utf8To16Kernel to16 = nullptr;  // Unicode to Unicode: block kernels, when the
+  Utf16To8Kernel to8 = nullptr;   // processor has them
+  std::uint32_t keepLineEnd = 0;  // the line end written as itself, if any
   std::int32_t asciiWidth = 1;
   PlainAscii ascii;
   BulkPlan() = default;

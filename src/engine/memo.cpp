@@ -371,4 +371,8 @@ std::uint64_t memoFill(Memo* m, std::uint32_t key, const unsigned char* bytes, s
   return fill(m, key, bytes, n, inDesignation, inPlane, false);
 }
 
+std::uint64_t memoProbe(Memo* m, std::uint32_t key, const unsigned char* bytes, std::int32_t n) {
+  return fill(m, key, bytes, n, kIdIso646Irv, 11, true);
+}
+
 }  // namespace zk

@@ -118,6 +118,10 @@ inline std::uint64_t memoGet(const Memo* m, std::uint32_t key) {
 std::uint64_t memoFill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::int32_t n,
                        std::uint32_t inDesignation, std::uint32_t inPlane);
 
+// memoFill for a character the conversion may never reach: nothing is
+// loaded for it, and the entry is 0 when something would have to be.
+std::uint64_t memoProbe(Memo* m, std::uint32_t key, const unsigned char* bytes, std::int32_t n);
+
 // The input class of an ISO-2022-JP designation (2001, 2002, 2004, 2006,
 // JIS X 0213 plane 1, plane 2), or -1 for a state the bulk path leaves alone.
 inline int memoIsoClass(std::uint32_t designation, std::uint32_t plane) {
