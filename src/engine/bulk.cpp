@@ -641,6 +641,76 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
         }
       }
 
+      if constexpr (!K::kIdentity && (kSrc == BulkSrc::kSjis || kSrc == BulkSrc::kEuc || K::kIsoIn)) {
+        // Runs of double-byte characters (kanji and kana) in a tighter loop:
+        // the lead byte alone says the character has two bytes, and within
+        // the run the designation (or the set of the source) does not change.
+        const auto isLead = [&](std::uint32_t c) {
+          if constexpr (kSrc == BulkSrc::kSjis) return c - 0x81u < 0x1Fu || c - 0xE0u < 0x1Du;
+          else if constexpr (kSrc == BulkSrc::kEuc) return c - 0xA1u < 0x5Eu;
+          else return mode == 2 && c - 0x21u < 0x5Eu;
+        };
+        if (isLead(b)) {
+          std::atomic<MemoPage*>* const runPages = K::kIsoIn ? pages + (cls << 8) : pages;
+          const unsigned char* const start = ip;
+          std::int32_t lastLen = 0;
+          std::uint32_t c = b;
+          do {
+            const std::uint64_t e = runPages[c].load(std::memory_order_acquire)->e[ip[1]].load(std::memory_order_acquire);
+            if (!(e & memo::kFast)) break;
+            if constexpr (K::kIsoOut) {
+              if (memo::classOf(e) != curClass) break;
+            }
+            lastLen = memo::lenOf(e);
+            putBytes(op, memo::bytesOf(e), lastLen);
+            op += lastLen;
+            ip += 2;
+          } while (ip <= inSafe && op <= outSafe && isLead(c = ip[0]));
+          if (ip != start) {
+            const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 2);
+            chars += taken;
+            pPrev = taken >= 2 ? ip - 4 : pLast;
+            pLast = ip - 2;
+            oLast = op - lastLen;
+            if constexpr (K::kIsoIn) {
+              clsPrev = taken >= 2 ? cls : clsLast;
+              clsLast = cls;
+            }
+            continue;
+          }
+        }
+      }
+
+      if constexpr (!K::kIdentity && kSrc == BulkSrc::kUtf8) {
+        // Runs of three-byte characters (kana and kanji) in a tighter loop.
+        if (b - 0xE0u < 0x10u) {
+          const unsigned char* const start = ip;
+          std::int32_t lastLen = 0;
+          std::uint32_t c = b;
+          do {
+            const std::uint32_t v = ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+            const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
+            if (!(e & memo::kFast)) break;
+            if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
+            if constexpr (K::kIsoOut) {
+              if (memo::classOf(e) != curClass) break;
+            }
+            lastLen = memo::lenOf(e);
+            putBytes(op, memo::bytesOf(e), lastLen);
+            op += lastLen;
+            ip += 3;
+          } while (ip <= inSafe && op <= outSafe && (c = ip[0]) - 0xE0u < 0x10u);
+          if (ip != start) {
+            const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 3);
+            chars += taken;
+            pPrev = taken >= 2 ? ip - 6 : pLast;
+            pLast = ip - 3;
+            oLast = op - lastLen;
+            continue;
+          }
+        }
+      }
+
       // The character: its memo page and slot, and its length.
       std::uint32_t hi, lo;
       std::int32_t n;
