@@ -95,8 +95,13 @@ if command -v hyperfine >/dev/null 2>&1; then
   python3 - "$WORK/proc-check.json" <<'PY'
 import json, sys
 r = json.load(open(sys.argv[1]))["results"]
-cpu = [min(u + s for u, s in zip(x["user"], x["system"])) for x in r]
-print("\n| Command (big.utf8) | CPU s (best of 10) |\n|---|---:|")
+# Older hyperfine versions give only the mean CPU times, not one per run.
+def cpu_of(x):
+    u, s = x["user"], x["system"]
+    return min(a + b for a, b in zip(u, s)) if isinstance(u, list) else u + s
+cpu = [cpu_of(x) for x in r]
+what = "best of 10" if isinstance(r[0]["user"], list) else "mean of 10"
+print("\n| Command (big.utf8) | CPU s (%s) |\n|---|---:|" % what)
 for x, c in zip(r, cpu):
     print("| `%s` | %.3f |" % (x["command"], c))
 print("\nValidation cost in kvtconv: %+.1f%% CPU" % (100.0 * (cpu[0] / cpu[1] - 1)))
