@@ -1,10 +1,14 @@
 // Throughput of libzrkvt16 against glibc iconv(3) and ICU, in one process on
 // the same input buffers: Japanese encodings to and from UTF-8, UTF-8 to and
-// from UTF-16, and encoding detection.
+// from UTF-16, EUC-JP to and from Windows-31J, and encoding detection.
 //
-// The corpus is UTF-8 text (ZK_BENCH_CORPUS, made by make_corpus.py); the
-// input of each pair is made from it with iconv, and every converter's output
-// is compared with iconv's before timing.
+// The corpora are UTF-8 text made by make_corpus.py in three shapes:
+// ZK_BENCH_CORPUS (mostly kana and kanji), ZK_BENCH_PROSE (20-50% ASCII) and
+// ZK_BENCH_ASCII (ASCII only); a shape whose variable is unset is skipped.
+// The input of each pair is made from the corpus with iconv, and every
+// converter's output is compared with iconv's before timing. The shape
+// "kanji+eol" converts the kana and kanji corpus with line-end conversion
+// (to LF) on, against the peers' plain conversion.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
 #include <unicode/ucnv.h>
@@ -37,7 +41,7 @@ struct Enc {
 };
 
 const Enc kUtf8 = {"UTF-8", "UTF-8", "UTF-8", "UTF-8", false};
-const Enc kUtf16 = {"UTF-16BE", "UTF-16", "UTF-16BE", "UTF-16BE", true};
+const Enc kUtf16 = {"UTF-16LE", "UTF-16", "UTF-16LE", "UTF-16LE", false};
 const Enc kJapanese[] = {
     {"Shift_JIS", "Shift_JIS", "SHIFT_JIS", "Shift_JIS", true},
     {"Windows-31J", "WINDOWS31J", "CP932", "windows-31j", true},
@@ -45,8 +49,8 @@ const Enc kJapanese[] = {
     {"ISO-2022-JP", "ISO-2022-JP", "ISO-2022-JP", "ISO-2022-JP", true},
 };
 
-Bytes gCorpus;                    // UTF-8
-std::map<std::string, Bytes> gIn;  // encoding label -> corpus in it
+// Shape -> encoding label -> the corpus of that shape in that encoding.
+std::map<std::string, std::map<std::string, Bytes>> gIn;
 
 Bytes readFile(const char* path) {
   std::ifstream f(path, std::ios::binary);
@@ -106,11 +110,15 @@ struct ZkPair {
   const char* to;
 };
 
-ZkPair zkPair(const Enc& from, const Enc& to) {
+ZkPair zkPair(const Enc& from, const Enc& to, bool eol) {
   ZkPair p;
   std::memset(&p, 0, sizeof p);
   p.src.inBigEndian = from.legacyOrder ? 1 : 0;
   p.dst.outBigEndian = to.legacyOrder ? 1 : 0;
+  if (eol) {
+    p.dst.newlineConvert = 1;
+    p.dst.newlineKind = 3;
+  }
   p.from = from.zk;
   p.to = to.zk;
   return p;
@@ -144,31 +152,27 @@ size_t viaZk(const ZkPair& p, CconvRecord& rec, const Bytes& in, Bytes& out) {
 }
 
 // Whole outputs, for the agreement check before timing.
-Bytes collect(const std::string& which, const Enc& from, const Enc& to) {
-  const Bytes& in = gIn[from.label];
+Bytes collect(const std::string& which, const Bytes& in, const Enc& from, const Enc& to) {
   Bytes all;
+  Bytes big(in.size() * 4 + 64);
+  size_t n = 0;
   if (which == "iconv") {
     iconv_t cd = iconv_open(to.iconv, from.iconv);
-    Bytes big(in.size() * 4 + 64);
-    size_t n = viaIconv(cd, in, big);
-    all.assign(big.begin(), big.begin() + static_cast<long>(n));
+    n = viaIconv(cd, in, big);
     iconv_close(cd);
   } else if (which == "icu") {
     UErrorCode err = U_ZERO_ERROR;
     UConverter* f = ucnv_open(from.icu, &err);
     UConverter* t = ucnv_open(to.icu, &err);
-    Bytes big(in.size() * 4 + 64);
-    size_t n = U_SUCCESS(err) ? viaIcu(f, t, in, big) : 0;
-    all.assign(big.begin(), big.begin() + static_cast<long>(n));
+    n = U_SUCCESS(err) ? viaIcu(f, t, in, big) : 0;
     ucnv_close(f);
     ucnv_close(t);
   } else {
     CconvRecord rec;
     std::memset(&rec, 0, sizeof rec);
-    Bytes big(in.size() * 4 + 64);
-    size_t n = viaZk(zkPair(from, to), rec, in, big);
-    all.assign(big.begin(), big.begin() + static_cast<long>(n));
+    n = viaZk(zkPair(from, to, false), rec, in, big);
   }
+  all.assign(big.begin(), big.begin() + static_cast<long>(n));
   return all;
 }
 
@@ -179,12 +183,12 @@ void setBytes(benchmark::State& state, size_t in, size_t out) {
   state.counters["out_bytes"] = static_cast<double>(out);
 }
 
-void benchZk(benchmark::State& state, Enc from, Enc to) {
-  const Bytes& in = gIn[from.label];
+void benchZk(benchmark::State& state, std::string shape, Enc from, Enc to, bool eol) {
+  const Bytes& in = gIn[shape][from.label];
   Bytes out(kChunk);
   CconvRecord rec;
   std::memset(&rec, 0, sizeof rec);
-  ZkPair p = zkPair(from, to);
+  ZkPair p = zkPair(from, to, eol);
   size_t n = 0;
   for (auto _ : state) {
     n = viaZk(p, rec, in, out);
@@ -194,8 +198,8 @@ void benchZk(benchmark::State& state, Enc from, Enc to) {
   setBytes(state, in.size(), n);
 }
 
-void benchIconv(benchmark::State& state, Enc from, Enc to) {
-  const Bytes& in = gIn[from.label];
+void benchIconv(benchmark::State& state, std::string shape, Enc from, Enc to) {
+  const Bytes& in = gIn[shape][from.label];
   Bytes out(kChunk);
   iconv_t cd = iconv_open(to.iconv, from.iconv);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -212,8 +216,8 @@ void benchIconv(benchmark::State& state, Enc from, Enc to) {
   setBytes(state, in.size(), n);
 }
 
-void benchIcu(benchmark::State& state, Enc from, Enc to) {
-  const Bytes& in = gIn[from.label];
+void benchIcu(benchmark::State& state, std::string shape, Enc from, Enc to) {
+  const Bytes& in = gIn[shape][from.label];
   Bytes out(kChunk);
   UErrorCode err = U_ZERO_ERROR;
   UConverter* f = ucnv_open(from.icu, &err);
@@ -238,7 +242,7 @@ void benchIcu(benchmark::State& state, Enc from, Enc to) {
 constexpr size_t kDetect = 4096;
 
 void benchZkDetect(benchmark::State& state, Enc enc) {
-  const Bytes& in = gIn[enc.label];
+  const Bytes& in = gIn["kanji"][enc.label];
   CconvChkRecord chk;
   for (auto _ : state) {
     std::memset(&chk, 0, sizeof chk);
@@ -251,7 +255,7 @@ void benchZkDetect(benchmark::State& state, Enc enc) {
 }
 
 void benchIcuDetect(benchmark::State& state, Enc enc) {
-  const Bytes& in = gIn[enc.label];
+  const Bytes& in = gIn["kanji"][enc.label];
   UErrorCode err = U_ZERO_ERROR;
   UCharsetDetector* det = ucsdet_open(&err);
   std::string name;
@@ -268,27 +272,32 @@ void benchIcuDetect(benchmark::State& state, Enc enc) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kDetect));
 }
 
-void registerPair(const Enc& from, const Enc& to) {
+void registerPair(const std::string& shape, const Enc& from, const Enc& to) {
   std::string pair = std::string(from.label) + "->" + to.label;
+  const Bytes& in = gIn[shape][from.label];
   // Only converters that agree with iconv are timed; a disagreement is shown.
-  Bytes ref = collect("iconv", from, to);
+  Bytes ref = collect("iconv", in, from, to);
   for (const char* who : {"zrkvt16", "iconv", "icu"}) {
     if (std::strcmp(who, "iconv") != 0) {
-      Bytes got = collect(who, from, to);
+      Bytes got = collect(who, in, from, to);
       if (got != ref) {
         size_t at = 0;
         while (at < got.size() && at < ref.size() && got[at] == ref[at]) ++at;
-        std::fprintf(stderr, "note: %s %s differs from iconv at byte %zu (%zu vs %zu bytes)\n",
-                     who, pair.c_str(), at, got.size(), ref.size());
+        std::fprintf(stderr, "note: %s %s %s differs from iconv at byte %zu (%zu vs %zu bytes)\n",
+                     who, shape.c_str(), pair.c_str(), at, got.size(), ref.size());
       }
     }
-    std::string name = std::string(who) + "/" + pair;
+    std::string name = std::string(who) + "/" + shape + "/" + pair;
     if (std::strcmp(who, "zrkvt16") == 0)
-      benchmark::RegisterBenchmark(name.c_str(), benchZk, from, to);
+      benchmark::RegisterBenchmark(name.c_str(), benchZk, shape, from, to, false);
     else if (std::strcmp(who, "iconv") == 0)
-      benchmark::RegisterBenchmark(name.c_str(), benchIconv, from, to);
+      benchmark::RegisterBenchmark(name.c_str(), benchIconv, shape, from, to);
     else
-      benchmark::RegisterBenchmark(name.c_str(), benchIcu, from, to);
+      benchmark::RegisterBenchmark(name.c_str(), benchIcu, shape, from, to);
+  }
+  if (shape == "kanji") {
+    std::string name = "zrkvt16/kanji+eol/" + pair;
+    benchmark::RegisterBenchmark(name.c_str(), benchZk, shape, from, to, true);
   }
 }
 
@@ -312,27 +321,42 @@ Bytes encodeWithIconv(const Bytes& utf8, const char* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* path = std::getenv("ZK_BENCH_CORPUS");
-  if (!path) path = "corpus.utf8";
-  gCorpus = readFile(path);
-  if (gCorpus.empty()) {
-    std::fprintf(stderr, "no corpus at %s (set ZK_BENCH_CORPUS)\n", path);
-    return 2;
-  }
   if (cconvLoadRule() != 1) {
     std::fprintf(stderr, "libzrkvt16 found no rule files in %s\n", KVT_getCharsetPath());
     return 2;
   }
-  gIn[kUtf8.label] = gCorpus;
-  gIn[kUtf16.label] = encodeWithIconv(gCorpus, kUtf16.iconv);
-  for (const Enc& e : kJapanese) gIn[e.label] = encodeWithIconv(gCorpus, e.iconv);
-
-  for (const Enc& e : kJapanese) {
-    registerPair(e, kUtf8);
-    registerPair(kUtf8, e);
+  const std::pair<const char*, const char*> shapes[] = {
+      {"kanji", "ZK_BENCH_CORPUS"}, {"prose", "ZK_BENCH_PROSE"}, {"ascii", "ZK_BENCH_ASCII"}};
+  for (const auto& [shape, var] : shapes) {
+    const char* path = std::getenv(var);
+    if (!path) continue;
+    Bytes corpus = readFile(path);
+    if (corpus.empty()) {
+      std::fprintf(stderr, "no corpus at %s (%s)\n", path, var);
+      return 2;
+    }
+    auto& in = gIn[shape];
+    in[kUtf8.label] = corpus;
+    in[kUtf16.label] = encodeWithIconv(corpus, kUtf16.iconv);
+    for (const Enc& e : kJapanese) in[e.label] = encodeWithIconv(corpus, e.iconv);
   }
-  registerPair(kUtf8, kUtf16);
-  registerPair(kUtf16, kUtf8);
+  if (gIn.count("kanji") == 0) {
+    std::fprintf(stderr, "set ZK_BENCH_CORPUS to a corpus made by make_corpus.py\n");
+    return 2;
+  }
+  const Enc& euc = kJapanese[2];
+  const Enc& cp932 = kJapanese[1];
+  for (const auto& [shape, in] : gIn) {
+    (void)in;
+    for (const Enc& e : kJapanese) {
+      registerPair(shape, e, kUtf8);
+      registerPair(shape, kUtf8, e);
+    }
+    registerPair(shape, kUtf8, kUtf16);
+    registerPair(shape, kUtf16, kUtf8);
+    registerPair(shape, euc, cp932);
+    registerPair(shape, cp932, euc);
+  }
   for (const Enc& e : kJapanese) {
     benchmark::RegisterBenchmark((std::string("zrkvt16/detect ") + e.label).c_str(), benchZkDetect, e);
     benchmark::RegisterBenchmark((std::string("icu/detect ") + e.label).c_str(), benchIcuDetect, e);

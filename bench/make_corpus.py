@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Builds the benchmark corpus: Japanese prose from the manpages-ja pages
-(roff markup removed), mostly kana and kanji with some ASCII, cut to about
-SIZE bytes of UTF-8. Only lines that every compared encoding (Shift_JIS,
-Windows-31J, EUC-JP, ISO-2022-JP) can carry with the same mapping are kept,
-so all converters see the same text. Without manpages-ja the bundled sample
-is used instead.
+"""Builds a benchmark corpus from the manpages-ja pages (roff markup
+removed), cut to about SIZE bytes of UTF-8. SHAPE chooses the lines:
+  kanji  mostly kana and kanji: at least half of each line outside ASCII
+         (the default)
+  prose  Japanese prose with 20% to 50% ASCII in each line
+  ascii  lines of ASCII only
+Only lines that every compared encoding (Shift_JIS, Windows-31J, EUC-JP,
+ISO-2022-JP) can carry with the same mapping are kept, so all converters see
+the same text. Without manpages-ja the bundled sample is used instead.
 
-usage: make_corpus.py OUT SIZE SAMPLE
+usage: make_corpus.py OUT SIZE SAMPLE [SHAPE]
 """
 import glob
 import gzip
@@ -14,6 +17,7 @@ import re
 import sys
 
 out_path, size, sample = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+shape = sys.argv[4] if len(sys.argv) > 4 else "kanji"
 
 ESCAPES = re.compile(r"\\f[BIRP]|\\f\(..|\\[-&/,|^]|\\\(..|\\\*.|\\s[-+]?\d|\\e")
 
@@ -42,8 +46,14 @@ for page in pages:
         if not line:
             continue
         wide = sum(1 for c in line if ord(c) > 0x7F)
-        # Mostly Japanese: at least half the characters outside ASCII.
-        if wide * 2 < len(line) or not usable(line):
+        narrow = len(line) - wide
+        if shape == "kanji":
+            keep = wide * 2 >= len(line)  # at least half outside ASCII
+        elif shape == "prose":
+            keep = 0.2 * len(line) <= narrow <= 0.5 * len(line)
+        else:
+            keep = wide == 0 and len(line) >= 20
+        if not keep or not usable(line):
             continue
         lines.append(line)
 

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Prints the benchmark results as Markdown tables for the README.
+"""Prints the results of bench/run.sh as Markdown tables for the README.
 
-usage: report.py BENCH_JSON [HYPERFINE_JSON SIZE_BYTES]...
+usage: report.py WORK_DIR
 """
+import glob
 import json
+import os
 import sys
+
+work = sys.argv[1]
 
 
 def load_bench(path):
@@ -21,67 +25,95 @@ def load_bench(path):
     return data["context"], rates, labels
 
 
-def conversions(rates):
+def in_process(rates):
+    shapes = {"kanji": "mostly kana and kanji", "prose": "prose, 20-50% ASCII",
+              "ascii": "ASCII only", "kanji+eol": "kana and kanji, line ends converted"}
+    print("| Conversion | text | zrkvt16 MB/s | iconv MB/s | ICU MB/s | zrkvt16 / faster peer |")
+    print("|---|---|---:|---:|---:|---:|")
     pairs = []
     for name in rates:
-        tool, _, pair = name.partition("/")
-        if tool == "zrkvt16" and not pair.startswith("detect") and pair not in pairs:
+        tool, _, rest = name.partition("/")
+        shape, _, pair = rest.partition("/")
+        if tool == "zrkvt16" and pair and pair not in pairs:
             pairs.append(pair)
-    print("| Conversion | zrkvt16 MB/s | iconv MB/s | ICU MB/s | zrkvt16 / faster peer |")
-    print("|---|---:|---:|---:|---:|")
     for pair in pairs:
-        zk = rates.get("zrkvt16/" + pair, (0,))[0]
-        ic = rates.get("iconv/" + pair, (0,))[0]
-        icu = rates.get("icu/" + pair, (0,))[0]
-        best = max(ic, icu)
-        ratio = "%.2f" % (zk / best) if best else "n/a"
-        print("| %s | %.1f | %.1f | %.1f | %s |" % (pair.replace("->", " → "), zk, ic, icu, ratio))
+        for shape in shapes:
+            zk = rates.get("zrkvt16/%s/%s" % (shape, pair))
+            if not zk:
+                continue
+            peer = shape.replace("+eol", "")
+            ic = rates.get("iconv/%s/%s" % (peer, pair), (0,))[0]
+            icu = rates.get("icu/%s/%s" % (peer, pair), (0,))[0]
+            best = max(ic, icu)
+            ratio = "%.2f" % (zk[0] / best) if best else "n/a"
+            print("| %s | %s | %.0f | %.0f | %.0f | %s |" % (
+                pair.replace("->", " → "), shapes[shape], zk[0], ic, icu, ratio))
 
 
 def detection(rates, labels):
     print("| Detection (4 KiB of) | zrkvt16 µs/call (answer) | ICU ucsdet µs/call (answer) | zrkvt16 / ICU speed |")
     print("|---|---:|---:|---:|")
+    scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}
     for name in rates:
         tool, _, what = name.partition("/")
         if tool != "zrkvt16" or not what.startswith("detect "):
             continue
-        enc = what[len("detect "):]
         zk = rates[name]
         icu = rates.get("icu/" + what)
-        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}
         zk_us = zk[1] * scale[zk[2]]
         icu_us = icu[1] * scale[icu[2]] if icu else 0
         print("| %s | %.1f (%s) | %.1f (%s) | %.1f× |" % (
-            enc, zk_us, labels.get(name, "?"), icu_us, labels.get("icu/" + what, "?"),
-            icu_us / zk_us if zk_us else 0))
+            what[len("detect "):], zk_us, labels.get(name, "?"), icu_us,
+            labels.get("icu/" + what, "?"), icu_us / zk_us if zk_us else 0))
 
 
-def processes(path, size):
-    data = json.load(open(path))
-    results = data["results"]
-    cpu = lambda r: r.get("user", 0) + r.get("system", 0) or r["mean"]
-    fastest = min(cpu(r) for r in results)
-    print("| Command (%.1f MB input) | wall s (mean ± sd) | CPU s (user+sys) | MB/s per CPU second | relative (CPU) |" % (size / 1e6))
-    print("|---|---:|---:|---:|---:|")
+def median(r):
+    return r.get("median") or r["mean"]
+
+
+def processes():
+    print("| Conversion (file) | kvtconv s | iconv s | uconv s | kvtconv / faster peer | kvtconv peak RSS |")
+    print("|---|---:|---:|---:|---:|---:|")
+    files = sorted(glob.glob(os.path.join(work, "proc-[0-9]*.json")),
+                   key=lambda p: int(p.rsplit("-", 1)[1].split(".")[0]))
+    for path in files:
+        results = json.load(open(path))["results"]
+        kvt, ic, uc = (median(r) for r in results)
+        name = (results[0].get("command_name") or results[0]["command"]).split()
+        n = path.rsplit("-", 1)[1].split(".")[0]
+        mem = open(os.path.join(work, "mem-%s.txt" % n)).read().split()[-1]
+        print("| %s → %s (%.1f MB) | %.3f | %.3f | %.3f | %.2f | %.1f MB |" % (
+            name[2], name[4], os.path.getsize(os.path.join(work, name[5])) / 1e6,
+            kvt, ic, uc, kvt / min(ic, uc), int(mem) / 1024))
+
+
+def startup():
+    results = json.load(open(os.path.join(work, "proc-start.json")))["results"]
+    print("| Command (3-byte file) | wall ms (median) | wall ms (mean ± sd) |")
+    print("|---|---:|---:|")
     for r in results:
-        print("| `%s` | %.3f ± %.3f | %.3f | %.1f | %.2f |" % (
-            r.get("command_name") or r["command"], r["mean"], r.get("stddev") or 0,
-            cpu(r), size / 1e6 / cpu(r), cpu(r) / fastest))
+        print("| `%s` | %.2f | %.2f ± %.2f |" % (
+            r.get("command_name") or r["command"], median(r) * 1e3, r["mean"] * 1e3, (r.get("stddev") or 0) * 1e3))
 
 
 def main():
-    context, rates, labels = load_bench(sys.argv[1])
+    context, rates, labels = load_bench(os.path.join(work, "bench.json"))
     print("Machine: %d × %.0f MHz CPU, %s; %s" % (
         context.get("num_cpus", 0), context.get("mhz_per_cpu", 0),
         context.get("host_name", "?"), context.get("date", "?")))
     print()
-    conversions(rates)
+    processes()
+    print()
+    pipe = os.path.join(work, "mem-pipe.txt")
+    if os.path.exists(pipe):
+        print("Peak RSS of kvtconv converting 500 MB from a pipe: %.1f MB" %
+              (int(open(pipe).read().split()[-1]) / 1024))
+        print()
+    startup()
+    print()
+    in_process(rates)
     print()
     detection(rates, labels)
-    rest = sys.argv[2:]
-    for i in range(0, len(rest) - 1, 2):
-        print()
-        processes(rest[i], int(rest[i + 1]))
 
 
 main()

@@ -1,11 +1,18 @@
 #!/bin/sh
-# Builds the benchmarks (Release), runs libzrkvt16 against glibc iconv and ICU
-# in one process, times kvtconv against the iconv and uconv commands on a file
-# of 30 MB or more, and prints Markdown tables.
+# Builds the benchmarks (Release) and measures libzrkvt16 against glibc iconv
+# and ICU:
+#   - in one process on the same buffers, on three corpus shapes (mostly kana
+#     and kanji, prose with 20-50% ASCII, pure ASCII) and once more with
+#     line-end conversion on (zk_bench);
+#   - as whole processes, kvtconv against the iconv and uconv commands on
+#     files of 30 MB or more, for every pair of the speed goals (hyperfine);
+#   - the start-up: a three-character file converted by each command;
+#   - kvtconv's peak memory on each large file and on 500 MB through a pipe.
+# Prints Markdown tables (bench/report.py).
 #
 # usage: bench/run.sh [BUILD_DIR]      (default: build-bench)
-# Needs: cmake, a C++ compiler, libbenchmark-dev, libicu-dev, python3; uses
-# manpages-ja for the corpus and hyperfine for process timings when present.
+# Needs: cmake, a C++ compiler, libbenchmark-dev, libicu-dev, python3,
+# hyperfine; uses manpages-ja for the corpora.
 set -eu
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$SRC/build-bench}
@@ -15,60 +22,71 @@ mkdir -p "$WORK"
 cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DZRKVT16_BENCH=ON -DZRKVT16_TESTS=OFF >"$WORK/configure.log"
 cmake --build "$BUILD" -j2 --target zk_bench zk_validate_bench kvtconv >"$WORK/build.log"
 
-python3 "$SRC/bench/make_corpus.py" "$WORK/corpus.utf8" 1048576 "$SRC/data/samples/sample-sjis.txt" >&2
+for shape in kanji prose ascii; do
+  python3 "$SRC/bench/make_corpus.py" "$WORK/corpus-$shape.utf8" 1048576 "$SRC/data/samples/sample-sjis.txt" $shape >&2
+done
 
-ZK_BENCH_CORPUS="$WORK/corpus.utf8" "$BUILD/zk_bench" \
+ZK_BENCH_CORPUS="$WORK/corpus-kanji.utf8" ZK_BENCH_PROSE="$WORK/corpus-prose.utf8" \
+  ZK_BENCH_ASCII="$WORK/corpus-ascii.utf8" "$BUILD/zk_bench" \
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-  --benchmark_min_time=0.5 --benchmark_format=console \
-  --benchmark_out="$WORK/bench.json" --benchmark_out_format=json >&2
+  --benchmark_enable_random_interleaving=true --benchmark_min_time=0.3 \
+  --benchmark_format=console --benchmark_out="$WORK/bench.json" --benchmark_out_format=json >&2
 
-# Large files: the corpus repeated to at least 30 MB in Windows-31J, and the
-# same text in UTF-8.
-iconv -f UTF-8 -t CP932 "$WORK/corpus.utf8" >"$WORK/corpus.sjis"
+# Large files: the kana and kanji corpus repeated to at least 30 MB in
+# Windows-31J, and the same text in the other encodings.
+iconv -f UTF-8 -t CP932 "$WORK/corpus-kanji.utf8" >"$WORK/corpus.sjis"
 : >"$WORK/big.sjis"
 while [ "$(wc -c <"$WORK/big.sjis")" -lt 31457280 ]; do
   cat "$WORK/corpus.sjis" >>"$WORK/big.sjis"
 done
 iconv -f CP932 -t UTF-8 "$WORK/big.sjis" >"$WORK/big.utf8"
+iconv -f UTF-8 -t EUC-JP "$WORK/big.utf8" >"$WORK/big.euc"
+iconv -f UTF-8 -t ISO-2022-JP "$WORK/big.utf8" >"$WORK/big.iso"
+iconv -f UTF-8 -t UTF-16LE "$WORK/big.utf8" >"$WORK/big.u16"
+printf 'abc' >"$WORK/tiny.txt"
 
-# The three commands must agree before they are timed.
 KVT="$BUILD/kvtconv"
-"$KVT" -q -f CP932 -t UTF-8 "$WORK/big.sjis" >"$WORK/out.kvt"
-uconv -f windows-31j -t UTF-8 "$WORK/big.sjis" >"$WORK/out.uconv"
-iconv -f CP932 -t UTF-8 "$WORK/big.sjis" >"$WORK/out.iconv"
-cmp "$WORK/out.kvt" "$WORK/out.iconv" >&2 || echo "note: kvtconv and iconv outputs differ" >&2
-cmp "$WORK/out.kvt" "$WORK/out.uconv" >&2 || echo "note: kvtconv and uconv outputs differ" >&2
-rm -f "$WORK/out.kvt" "$WORK/out.uconv" "$WORK/out.iconv"
+# file  kvtconv/iconv from, to   uconv from, to
+PAIRS="big.sjis CP932 UTF-8 windows-31j UTF-8
+big.utf8 UTF-8 CP932 UTF-8 windows-31j
+big.euc EUC-JP UTF-8 EUC-JP UTF-8
+big.utf8 UTF-8 EUC-JP UTF-8 EUC-JP
+big.iso ISO-2022-JP UTF-8 ISO-2022-JP UTF-8
+big.utf8 UTF-8 ISO-2022-JP UTF-8 ISO-2022-JP
+big.utf8 UTF-8 UTF-16LE UTF-8 UTF-16LE
+big.u16 UTF-16LE UTF-8 UTF-16LE UTF-8
+big.euc EUC-JP CP932 EUC-JP windows-31j
+big.sjis CP932 EUC-JP windows-31j EUC-JP"
 
-SJIS_SIZE=$(wc -c <"$WORK/big.sjis")
-UTF8_SIZE=$(wc -c <"$WORK/big.utf8")
-if command -v hyperfine >/dev/null 2>&1; then
-  hyperfine -N --warmup 1 --runs 5 --export-json "$WORK/proc-sjis.json" \
-    -n "kvtconv -f CP932 -t UTF-8 big.sjis" "$KVT -q -f CP932 -t UTF-8 $WORK/big.sjis" \
-    -n "iconv -f CP932 -t UTF-8 big.sjis" "iconv -f CP932 -t UTF-8 $WORK/big.sjis" \
-    -n "uconv -f windows-31j -t UTF-8 big.sjis" "uconv -f windows-31j -t UTF-8 $WORK/big.sjis" >&2
-  hyperfine -N --warmup 1 --runs 5 --export-json "$WORK/proc-utf8.json" \
-    -n "kvtconv -f UTF-8 -t CP932 big.utf8" "$KVT -q -f UTF-8 -t CP932 $WORK/big.utf8" \
-    -n "iconv -f UTF-8 -t CP932 big.utf8" "iconv -f UTF-8 -t CP932 $WORK/big.utf8" \
-    -n "uconv -f UTF-8 -t windows-31j big.utf8" "uconv -f UTF-8 -t windows-31j $WORK/big.utf8" >&2
-  echo "Load average while timing: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-  python3 "$SRC/bench/report.py" "$WORK/bench.json" \
-    "$WORK/proc-sjis.json" "$SJIS_SIZE" "$WORK/proc-utf8.json" "$UTF8_SIZE"
-else
-  python3 "$SRC/bench/report.py" "$WORK/bench.json"
-  echo
-  echo "Process timings (hyperfine not found; best of 3 with time):"
-  for cmd in "$KVT -q -f CP932 -t UTF-8" "iconv -f CP932 -t UTF-8" "uconv -f windows-31j -t UTF-8"; do
-    for i in 1 2 3; do
-      /usr/bin/env time -f "%e s  $cmd" $cmd "$WORK/big.sjis" >/dev/null
-    done
-  done 2>&1
-fi
+PROC=""
+n=0
+echo "$PAIRS" | while read -r file from to ufrom uto; do
+  n=$((n + 1))
+  # The commands must agree before they are timed (a difference is shown).
+  "$KVT" -q -f "$from" -t "$to" "$WORK/$file" >"$WORK/out.kvt"
+  iconv -f "$from" -t "$to" "$WORK/$file" >"$WORK/out.iconv"
+  cmp -s "$WORK/out.kvt" "$WORK/out.iconv" || echo "note: kvtconv and iconv differ on $from -> $to" >&2
+  rm -f "$WORK/out.kvt" "$WORK/out.iconv"
+  hyperfine -N --warmup 1 --runs 7 --export-json "$WORK/proc-$n.json" \
+    -n "kvtconv -f $from -t $to $file" "$KVT -q -f $from -t $to $WORK/$file" \
+    -n "iconv -f $from -t $to $file" "iconv -f $from -t $to $WORK/$file" \
+    -n "uconv -f $ufrom -t $uto $file" "uconv -f $ufrom -t $uto $WORK/$file" >&2
+  /usr/bin/time -f "%M" -o "$WORK/mem-$n.txt" "$KVT" -q -f "$from" -t "$to" "$WORK/$file" >/dev/null
+done
+hyperfine -N --warmup 3 --runs 40 --export-json "$WORK/proc-start.json" \
+  -n "kvtconv -f CP932 -t UTF-8 tiny.txt" "$KVT -q -f CP932 -t UTF-8 $WORK/tiny.txt" \
+  -n "iconv -f CP932 -t UTF-8 tiny.txt" "iconv -f CP932 -t UTF-8 $WORK/tiny.txt" \
+  -n "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt" >&2
+# 500 MB streamed through a pipe.
+( for i in $(seq 16); do cat "$WORK/big.sjis"; done ) |
+  /usr/bin/time -f "%M" -o "$WORK/mem-pipe.txt" "$KVT" -q -f CP932 -t UTF-8 >/dev/null
+echo "Load average after timing: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+python3 "$SRC/bench/report.py" "$WORK"
 
 # What checking Unicode input costs: the validator beside the conversion on
 # the corpus, then kvtconv with and without it on the large UTF-8 file.
 echo
-"$BUILD/zk_validate_bench" "$WORK/corpus.utf8"
+"$BUILD/zk_validate_bench" "$WORK/corpus-kanji.utf8"
 if command -v hyperfine >/dev/null 2>&1; then
   hyperfine -N --warmup 1 --runs 10 --export-json "$WORK/proc-check.json" \
     -n "kvtconv -f UTF-8 -t CP932 big.utf8" "$KVT -q -f UTF-8 -t CP932 $WORK/big.utf8" \
@@ -77,8 +95,13 @@ if command -v hyperfine >/dev/null 2>&1; then
   python3 - "$WORK/proc-check.json" <<'PY'
 import json, sys
 r = json.load(open(sys.argv[1]))["results"]
-cpu = [min(u + s for u, s in zip(x["user"], x["system"])) for x in r]
-print("\n| Command (big.utf8) | CPU s (best of 10) |\n|---|---:|")
+# Older hyperfine versions give only the mean CPU times, not one per run.
+def cpu_of(x):
+    u, s = x["user"], x["system"]
+    return min(a + b for a, b in zip(u, s)) if isinstance(u, list) else u + s
+cpu = [cpu_of(x) for x in r]
+what = "best of 10" if isinstance(r[0]["user"], list) else "mean of 10"
+print("\n| Command (big.utf8) | CPU s (%s) |\n|---|---:|" % what)
 for x, c in zip(r, cpu):
     print("| `%s` | %.3f |" % (x["command"], c))
 print("\nValidation cost in kvtconv: %+.1f%% CPU" % (100.0 * (cpu[0] / cpu[1] - 1)))

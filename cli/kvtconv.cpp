@@ -18,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compat.h"
@@ -31,8 +33,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitData = 1;
 constexpr int kExitUsage = 2;
 
-// Chunk size for reading and writing: memory stays bounded whatever the input.
-constexpr size_t kChunk = 64 * 1024;
+// Chunk size for reading and writing: memory stays bounded whatever the
+// input, and large enough that system calls and the library's per-call work
+// are a small part of converting a large file.
+constexpr size_t kChunk = 256 * 1024;
 // Bytes handed to the detector; it scores the first 2048 and needs a little
 // more for a byte order mark or an XML declaration.
 constexpr size_t kDetectBytes = 4096;
@@ -686,13 +690,32 @@ std::string hexBytes(const unsigned char* p, size_t n) {
   return s;
 }
 
+// Buffers left uninitialised: their pages are only touched, and counted in
+// the process's memory, when something is written to them.
+template <class T>
+struct NoInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = NoInitAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using Buffer = std::vector<unsigned char, NoInitAllocator<unsigned char>>;
+
 struct Converter {
   CconvRecord rec;
   Options* opts = nullptr;
   Output* out = nullptr;
-  std::vector<unsigned char> inBuf;
-  std::vector<unsigned char> outBuf;
-  std::vector<unsigned char> scratch;  // output of replays that locate a bad character
+  Buffer inBuf;
+  Buffer outBuf;
+  Buffer scratch;  // output of replays that locate a bad character
   std::string hint;  // appended to data errors of a detected input
   // Unicode input is checked before the library sees it, unless
   // --lenient-unicode: the library would take ill-formed input as values.

@@ -240,6 +240,35 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
   return true;
 }
 
+// Files read during the loading pass: set files are named by many rule files.
+struct CachedDoc {
+  char* path;
+  std::uint32_t defaultEncoding, defaultBigEndian;
+  DefDoc doc;
+};
+bool gCacheOn = false;
+CachedDoc* gCache = nullptr;
+std::size_t gCacheCount = 0, gCacheCap = 0;
+
+// A copy of a document's arrays into `to`; false when memory ran out.
+bool copyDoc(const DefDoc& from, DefDoc* to) {
+  *to = from;
+  const std::size_t chars = static_cast<std::size_t>(from.byteLen) / 4;
+  to->text = static_cast<std::uint32_t*>(std::malloc((chars ? chars : 1) * 4));
+  to->tagPos = static_cast<std::int32_t*>(
+      std::malloc((from.tagCount ? static_cast<std::size_t>(from.tagCount) : 1) * sizeof(std::int32_t)));
+  if (!to->text || !to->tagPos) {
+    std::free(to->text);
+    std::free(to->tagPos);
+    to->text = nullptr;
+    to->tagPos = nullptr;
+    return false;
+  }
+  std::memcpy(to->text, from.text, chars * 4);
+  std::memcpy(to->tagPos, from.tagPos, static_cast<std::size_t>(from.tagCount) * sizeof(std::int32_t));
+  return true;
+}
+
 void clearDoc(DefDoc* doc) {
   std::free(doc->text);
   std::free(doc->tagPos);
@@ -308,6 +337,14 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
   std::memcpy(path, dir, dirLen);
   for (std::size_t i = 0; i <= leafLen; ++i) path[dirLen + i] = lowerAscii(leaf[i]);
 
+  if (gCacheOn) {
+    for (std::size_t i = 0; i < gCacheCount; ++i) {
+      const CachedDoc& c = gCache[i];
+      if (c.defaultEncoding == defaultEncoding && c.defaultBigEndian == defaultBigEndian &&
+          std::strcmp(c.path, path) == 0)
+        return copyDoc(c.doc, doc) ? 1 : 0;
+    }
+  }
   PlatformFile f = platformFileOpenRead(path);
   if (f == kNoFile) return 0;
   std::int64_t size = -1;
@@ -342,7 +379,45 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
     clearDoc(doc);
     return 0;
   }
+  if (gCacheOn) {
+    // Kept for the rest of the pass; a failure here only means a re-read.
+    if (gCacheCount == gCacheCap) {
+      const std::size_t cap = gCacheCap ? gCacheCap * 2 : 32;
+      auto* grown = static_cast<CachedDoc*>(std::realloc(gCache, cap * sizeof(CachedDoc)));
+      if (grown) {
+        gCache = grown;
+        gCacheCap = cap;
+      }
+    }
+    if (gCacheCount < gCacheCap) {
+      CachedDoc& c = gCache[gCacheCount];
+      const std::size_t pathLen = std::strlen(path) + 1;
+      c.path = static_cast<char*>(std::malloc(pathLen));
+      if (c.path) std::memcpy(c.path, path, pathLen);
+      c.defaultEncoding = defaultEncoding;
+      c.defaultBigEndian = defaultBigEndian;
+      if (c.path && copyDoc(*doc, &c.doc)) {
+        c.doc.cursor = 0;
+        ++gCacheCount;
+      } else {
+        std::free(c.path);
+      }
+    }
+  }
   return 1;
+}
+
+void defCacheBegin() { gCacheOn = true; }
+
+void defCacheEnd() {
+  for (std::size_t i = 0; i < gCacheCount; ++i) {
+    std::free(gCache[i].path);
+    clearDoc(&gCache[i].doc);
+  }
+  std::free(gCache);
+  gCache = nullptr;
+  gCacheCount = gCacheCap = 0;
+  gCacheOn = false;
 }
 
 void defClose(DefDoc* doc) {
@@ -391,10 +466,17 @@ int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end) {
 int defFindElement(DefDoc* doc, const char* name, std::uint32_t* start, std::uint32_t* end) {
   std::size_t len = std::strlen(name);
   if (len + 3 > static_cast<std::size_t>(kMaxKeyLen)) return 0;
+  // "<name>", "<name " and "</name>" (formatting them costs more than the search).
   char open1[kMaxKeyLen + 1], open2[kMaxKeyLen + 1], close[kMaxKeyLen + 1];
-  std::snprintf(open1, sizeof open1, "<%s>", name);
-  std::snprintf(open2, sizeof open2, "<%s ", name);
-  std::snprintf(close, sizeof close, "</%s>", name);
+  open1[0] = open2[0] = close[0] = '<';
+  close[1] = '/';
+  std::memcpy(open1 + 1, name, len);
+  std::memcpy(open2 + 1, name, len);
+  std::memcpy(close + 2, name, len);
+  open1[len + 1] = '>';
+  open2[len + 1] = ' ';
+  close[len + 2] = '>';
+  open1[len + 2] = open2[len + 2] = close[len + 3] = '\0';
   const std::uint32_t saved = doc->cursor;
   std::uint32_t e1 = 0, e2 = 0;
   int f1 = defFindKey(doc, open1, &e1);

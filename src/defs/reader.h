@@ -37,6 +37,10 @@ constexpr int kFieldSize = 260;
 // Opens directory + lower-cased base name and extension of `name`.
 int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
             DefDoc* doc);
+// Between these two calls (the loading pass, under the table lock) every
+// file is read once: opening it again gives a copy of what was read.
+void defCacheBegin();
+void defCacheEnd();
 void defClose(DefDoc* doc);
 // Offsets are byte offsets into doc->text (multiples of 4).
 int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end);

@@ -201,7 +201,9 @@ extern "C" ZRKVT16_API int cconvLoadRule(void) {
     if (!stateRulesLoaded()) {
       std::int32_t count = 0;
       char dir[kFieldSize];
+      defCacheBegin();
       if (stateCharsetDir(dir, kFieldSize)) platformListXml(dir, loadListed, &count);
+      defCacheEnd();
       statePublishRulesLoaded(count);
     }
     stateUnlock(taken);

@@ -1,19 +1,24 @@
-// The bulk path: runs of ordinary characters converted in one tight loop
-// instead of one dest and one const call per character, from Shift_JIS,
-// Windows-31J, EUC-JP, UTF-8 or UTF-16 to UTF-8 or UTF-16, and from UTF-8 or
-// UTF-16 to Shift_JIS, Windows-31J or EUC-JP.
+// The bulk path: runs of characters converted in one tight loop instead of
+// one dest and one const call each.
 //
-// It takes only what the general path would convert the same way with no
-// decision left to make: a character that decodes to a set with a Unicode
-// value and is placed by a set's own table (or as itself), with room for all
-// of its bytes. Anything else (invalid or unmappable bytes, input that ends
-// inside a character, a value that may start or end a JIS X 0213 pair,
-// UTF-16 surrogates, a character found only in a rule's extra tables, a full
-// buffer, line-end conversion, marks, language tags) stops the loop before
-// that character, which the driver then gives to the general path. The
-// record is left exactly as the driver leaves it after the last character of
-// the run.
+// Each character's bytes come from the memo (memo.h), which holds what the
+// general path writes for that character converted alone; between Unicode
+// encodings that both take every value as itself, ordinary code points are
+// written by arithmetic instead. ASCII that comes out as itself is copied 16
+// bytes at a time. The loop stops before anything that depends on more than
+// the character: bytes that are no character (or one the general path
+// refuses), input that ends inside one, a possible JIS X 0213 base followed
+// by a combining mark, shift sequences it does not know, and a full buffer.
+//
+// When it stops, the loop hands its last character back: the record is left
+// exactly as the driver leaves it just before that character, and the
+// general path converts it again, setting every field as it always does.
+// What a character leaves in the record therefore never has to be computed
+// here; only the positions, the counters, rawCode (which becomes the next
+// prevRawCode) and the ISO-2022-JP shift states are.
 #include "engine/engine.h"
+#include "engine/memo.h"
+#include "engine/simd.h"
 #include "frame/state.h"
 #include "rules/rules.h"
 #include "rules/unicode.h"
@@ -22,283 +27,20 @@ namespace zk {
 
 namespace {
 
-using Src = BulkSrc;
-using Dst = BulkDst;
-using Plan = BulkPlan;
-
-// One decoded character, as the general path would leave it in the record.
-struct Decoded {
-  const CharsetDef* set;
-  std::uint32_t raw;
-  std::uint32_t code;
-  std::uint32_t ucs;
+// ucsMayBePairBase as a bit per code point from U+00E6 to U+31F7, so that
+// kana (inside that range) cost one look-up.
+struct PairBaseBits {
+  std::uint8_t bits[(0x31F7 - 0xE6) / 8 + 1] = {};
+  constexpr PairBaseBits() {
+    for (std::uint32_t v = 0xE6; v <= 0x31F7; ++v)
+      if (ucsMayBePairBase(v)) bits[(v - 0xE6) >> 3] |= static_cast<std::uint8_t>(1u << ((v - 0xE6) & 7));
+  }
 };
+constexpr PairBaseBits kPairBases;
 
-inline std::uint32_t tableUcs(const CharsetDef* set, std::uint32_t code) {
-  const CodeTable* t = set->toUcs;
-  return (t && ctableIsLoaded(t)) ? ctableValueFast(t, code) : code;
-}
-
-// A table that is absent, or can never be loaded, makes its set the identity.
-inline bool neverTable(const CodeTable* t) {
-  return !t || (!ctableIsLoaded(t) && t->sourceName[0] == '\0');
-}
-
-const CharsetDef* firstInRule(const RuleDef* rule, std::uint32_t id) {
-  const PtrList* sets = rule ? rule->charsets : nullptr;
-  for (std::uint32_t i = 0; sets && i < sets->count; ++i) {
-    const CharsetDef* set = static_cast<const CharsetDef*>(sets->items[i]);
-    if (set && set->id == id) return set;
-  }
-  return nullptr;
-}
-
-// The Unicode source's set, which must take every value as itself.
-bool prepareUnicodeSource(const CconvRecord* rec, Plan* plan) {
-  const RuleDef* srcRule = reinterpret_cast<const RuleDef*>(rec->srcRule);
-  if (!srcRule || !srcRule->charsets || srcRule->charsets->count == 0) return false;
-  const CharsetDef* set = static_cast<const CharsetDef*>(srcRule->charsets->items[0]);
-  if (!set || set->type == kSetUserArea || !neverTable(set->toUcs)) return false;
-  plan->ucsSet = set;
-  plan->inBig = rec->srcOptions.inBigEndian != 0;
-  return true;
-}
-
-// Shift_JIS, Windows-31J and EUC-JP targets from a Unicode source: sets that
-// the writers know, none of them the source's own set (which would be
-// placed directly, by code).
-bool prepareLegacyTarget(const CconvRecord* rec, const RuleDef* dstRule, Plan* plan) {
-  if (!prepareUnicodeSource(rec, plan)) return false;
-  if (!dstRule || !dstRule->charsets) return false;
-  const PtrList* sets = dstRule->charsets;
-  if (sets->count == 0 || sets->count > kBulkMaxSets) return false;
-  plan->out = nullptr;
-  plan->dstRule = dstRule;
-  plan->setCount = sets->count;
-  plan->hasUserArea = false;
-  const PtrList* ds = dstRule->dsTables;
-  for (std::uint32_t i = 0; i < sets->count; ++i) {
-    const CharsetDef* set = static_cast<const CharsetDef*>(sets->items[i]);
-    if (!set || set->id == plan->ucsSet->id || set->id == kIdJisX0213) return false;
-    plan->sets[i] = set;
-    plan->toCode[i] = nullptr;
-    plan->dsCount[i] = 0;
-    if (set->type == kSetUserArea) {
-      plan->hasUserArea = true;
-      continue;
-    }
-    // Every table the general path could consult must already be loaded (or
-    // never loadable), so that what it holds cannot change during the call.
-    const CodeTable* t = set->toCode;
-    if (t && ctableIsLoaded(t)) {
-      plan->toCode[i] = t;
-    } else if (!neverTable(t)) {
-      plan->waitsForTables = true;
-      return false;
-    }
-    const PtrList* extra =
-        ds && i < ds->count ? static_cast<const PtrList*>(ds->items[i]) : nullptr;
-    for (std::uint32_t k = 0; extra && k < extra->count; ++k) {
-      const CodeTable* x = static_cast<const CodeTable*>(extra->items[k]);
-      if (!x) continue;
-      if (!ctableIsLoaded(x)) {
-        if (x->sourceName[0] != '\0') {
-          plan->waitsForTables = true;
-          return false;
-        }
-        continue;
-      }
-      if (plan->dsCount[i] == kBulkMaxExtra) return false;
-      plan->ds[i][plan->dsCount[i]++] = x;
-    }
-  }
-  plan->outBig = rec->dstOptions.outBigEndian != 0;
-  for (std::uint64_t& word : plan->placedValid) word = 0;
-  return true;
-}
-
-bool prepare(const CconvRecord* rec, Plan* plan) {
-  if (rec->dstOptions.newlineConvert || rec->dstOptions.outWriteBom || rec->lang[0] != '\0')
-    return false;
-  const RuleFunction dest = rec->destEntry->fn;
-  const RuleFunction encode = rec->constEntry->fn;
-  if (encode == constUtf8)
-    plan->dst = Dst::kUtf8;
-  else if (encode == constUtf16)
-    plan->dst = Dst::kUtf16;
-  else if (encode == constShiftJis || encode == constWindows31j)
-    plan->dst = Dst::kSjis;
-  else if (encode == eucjpEncode)
-    plan->dst = Dst::kEucJp;
-  else
-    return false;
-  const bool unicodeSource = dest == destUtf8 || dest == destUtf16;
-  if (dest == sjisDecode && rec->srcId != kIdShiftJis2004)
-    plan->src = Src::kSjis;
-  else if (dest == cp932Decode)
-    plan->src = Src::kCp932;
-  else if (dest == destEucJp)
-    plan->src = Src::kEucJp;
-  else if (dest == destUtf8)
-    plan->src = Src::kUtf8;
-  else if (dest == destUtf16)
-    plan->src = Src::kUtf16;
-  else
-    return false;
-  if (unicodeSource && rec->srcOptions.inDetectBom) return false;
-
-  const RuleDef* dstRule = reinterpret_cast<const RuleDef*>(rec->dstRule);
-  if (plan->dst == Dst::kSjis || plan->dst == Dst::kEucJp)
-    return unicodeSource && prepareLegacyTarget(rec, dstRule, plan);
-
-  // A Unicode target: one set, taking every value as itself.
-  if (!dstRule || !dstRule->charsets || dstRule->charsets->count != 1) return false;
-  const CharsetDef* out = static_cast<const CharsetDef*>(dstRule->charsets->items[0]);
-  if (!out || out->type == kSetUserArea || out->id == kIdJisX0213 || out->bytenum == 0 ||
-      !neverTable(out->toCode))
-    return false;
-  plan->out = out;
-
-  if (unicodeSource) {
-    // The first set takes every value, so nothing reaches the tag handling.
-    if (!prepareUnicodeSource(rec, plan)) return false;
-  } else {
-    // A target set that is also one of the source's would be placed
-    // directly, by its code rather than its Unicode value.
-    static constexpr std::uint32_t kLegacyIds[] = {kIdIso646Irv, kIdJisX0201Latin, kIdJisX0201Kana,
-                                                   kIdJisX0208,  kIdJisX0212,      kIdNecExt,
-                                                   kIdIbmExt,    kIdWindows31jUsr};
-    for (std::uint32_t id : kLegacyIds)
-      if (out->id == id) return false;
-    if (plan->src == Src::kEucJp) {
-      static constexpr std::uint32_t kEucIds[4] = {kIdIso646Irv, kIdJisX0201Kana, kIdJisX0208,
-                                                   kIdJisX0212};
-      const RuleDef* srcRule = reinterpret_cast<const RuleDef*>(rec->srcRule);
-      for (int i = 0; i < 4; ++i) {
-        plan->euc[i] = firstInRule(srcRule, kEucIds[i]);
-        plan->eucUcs[i] = stateCharsetById(kEucIds[i]);
-      }
-    } else {
-      plan->latin = stateCharsetById(kIdJisX0201Latin);
-      plan->kana = stateCharsetById(kIdJisX0201Kana);
-      static constexpr std::uint32_t kOrder[4] = {kIdJisX0208, kIdNecExt, kIdIbmExt,
-                                                  kIdWindows31jUsr};
-      for (int i = 0; i < 4; ++i) plan->cp932[i] = stateCharsetById(kOrder[i]);
-    }
-  }
-  plan->outBig = rec->dstOptions.outBigEndian != 0;
-  return true;
-}
-
-// ---- decoding: true with *next past the character, false to stop ----
-
-// sjisPairToJis for a lead byte of 0x81-0xFC, written so that the choices
-// that vary from character to character (trail below or above 0x80, first or
-// second row of the lead) are arithmetic rather than branches.
-[[gnu::always_inline]] inline std::uint32_t pairToJisFlat(std::uint32_t lead, std::uint32_t trail) {
-  if (!((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC))) return 0;
-  if (trail < 0x40 || trail > 0xFC || trail == 0x7F) return 0;
-  const std::uint32_t row = 2 * (lead - (lead >= 0xE0 ? 0x40u : 0u)) - 0xE1;
-  const std::uint32_t t = trail - 0x40 - static_cast<std::uint32_t>(trail >= 0x80);
-  const std::uint32_t second = static_cast<std::uint32_t>(t >= 0x5E);
-  return ((row + second) << 8) + (t - 0x5E * second) + 0x21;
-}
-
-// sjisDecode and cp932Decode on their successful paths.
-template <Src kSrc>
-[[gnu::always_inline]] inline bool decodeSjis(const Plan& plan, const unsigned char* in,
-                                              std::int32_t p, std::int32_t len, Decoded* d,
-                                              std::int32_t* next) {
-  const std::uint32_t b1 = in[p];
-  if (b1 < 0x80 || (b1 >= 0xA1 && b1 <= 0xDF)) {
-    const CharsetDef* set = b1 < 0x80 ? plan.latin : plan.kana;
-    if (!set) return false;
-    const std::uint32_t ucs = tableUcs(set, b1);
-    if (ucs == 0) return false;
-    *d = {set, b1, b1, ucs};
-    *next = p + 1;
-    return true;
-  }
-  if (p + 1 >= len) return false;
-  const std::uint32_t b2 = in[p + 1];
-  const std::uint32_t v = (b1 << 8) | b2;
-  const std::uint32_t jis = pairToJisFlat(b1, b2);
-  if (jis == 0) return false;
-  if constexpr (kSrc == Src::kSjis) {
-    const CharsetDef* set = plan.cp932[0];
-    if (!set) return false;
-    const std::uint32_t ucs = tableUcs(set, jis);
-    if (ucs == 0) return false;
-    *d = {set, v, jis, ucs};
-  } else {
-    const CharsetDef* found = nullptr;
-    std::uint32_t ucs = 0;
-    for (const CharsetDef* set : plan.cp932) {
-      if (!set) continue;
-      if (set->type == kSetUserArea) {
-        if (jis < set->defStart ||
-            jis >= static_cast<std::uint32_t>(set->defStart) + set->defNumber)
-          continue;
-        ucs = 0xE000 + (jis - set->defStart);
-      } else {
-        ucs = tableUcs(set, jis);
-      }
-      if (ucs == 0) continue;
-      found = set;
-      break;
-    }
-    if (!found) return false;
-    *d = {found, v, jis, ucs};
-  }
-  *next = p + 2;
-  return true;
-}
-
-// destEucJp, with the Unicode value the encoder would derive from the set.
-[[gnu::always_inline]] inline bool decodeEuc(const Plan& plan, const unsigned char* in,
-                                             std::int32_t p, std::int32_t len, Decoded* d,
-                                             std::int32_t* next) {
-  const std::uint32_t b1 = in[p];
-  int which;
-  std::uint32_t code;
-  std::int32_t need;
-  if (b1 <= 0x7E) {
-    which = 0;
-    code = b1;
-    need = 1;
-  } else if (b1 >= 0xA0) {
-    if (len - p < 2) return false;
-    const std::uint32_t b2 = in[p + 1];
-    if (b2 < 0xA0) return false;
-    which = 2;
-    code = ((b1 << 8) | b2) & 0x7F7F;
-    need = 2;
-  } else if (b1 == 0x8E) {
-    if (len - p < 2) return false;
-    const std::uint32_t b2 = in[p + 1];
-    if (b2 < 0xA0) return false;
-    which = 1;
-    code = b2;
-    need = 2;
-  } else if (b1 == 0x8F) {
-    if (len - p < 3) return false;
-    const std::uint32_t b2 = in[p + 1];
-    const std::uint32_t b3 = in[p + 2];
-    if (b2 < 0xA0 || b3 < 0xA0) return false;
-    which = 3;
-    code = ((b2 << 8) | b3) & 0x7F7F;
-    need = 3;
-  } else {
-    return false;
-  }
-  const CharsetDef* set = plan.euc[which];
-  const CharsetDef* from = plan.eucUcs[which];
-  if (!set || !from) return false;
-  const std::uint32_t ucs = tableUcs(from, code);
-  if (ucs == 0) return false;
-  *d = {set, code, code, ucs};
-  *next = p + need;
-  return true;
+inline bool mayBePairBase(std::uint32_t v) {
+  const std::uint32_t i = v - 0xE6;
+  return i <= 0x31F7 - 0xE6 && ((kPairBases.bits[i >> 3] >> (i & 7)) & 1);
 }
 
 // The code points that can end a JIS X 0213 pair (a superset of what
@@ -322,326 +64,1058 @@ inline bool noPairFollowsUtf8(const unsigned char* in, std::int32_t q, std::int3
   return !mayCombineInPair(v);
 }
 
-// destUtf8 on a sequence that its first set takes as it is.
-[[gnu::always_inline]] inline bool decodeUtf8(const Plan& plan, const unsigned char* in,
-                                              std::int32_t p, std::int32_t len, Decoded* d,
-                                              std::int32_t* next) {
-  const std::uint32_t lead = in[p];
-  std::uint32_t v;
-  std::int32_t n;
-  if (lead < 0xC0) {
-    v = lead;
-    n = 1;
-  } else {
-    if (lead >= 0xFE) return false;
-    n = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : lead < 0xFC ? 5 : 6;
-    if (len - p < n) return false;
-    if (n == 3) {
-      v = ((lead & 0x0Fu) << 12) | ((in[p + 1] & 0x3Fu) << 6) | (in[p + 2] & 0x3Fu);
-    } else if (n == 2) {
-      v = ((lead & 0x1Fu) << 6) | (in[p + 1] & 0x3Fu);
-    } else {
-      v = lead & (0xFFu >> (n + 1));
-      for (std::int32_t i = 1; i < n; ++i) v = (v << 6) | (in[p + i] & 0x3Fu);
-    }
-    if (ucsMayBePairBase(v) && !noPairFollowsUtf8(in, p + n, len)) return false;
-  }
-  *d = {plan.ucsSet, v, v, v};
-  *next = p + n;
-  return true;
+// The same for destUtf16, which looks at the next unit when there is one.
+inline bool noPairFollowsUtf16(const unsigned char* in, std::int32_t q, std::int32_t len, bool big) {
+  if (len - q < 2) return true;
+  const std::uint32_t w = big ? (std::uint32_t{in[q]} << 8) | in[q + 1]
+                              : (std::uint32_t{in[q + 1]} << 8) | in[q];
+  return !mayCombineInPair(w);
 }
 
-// destUtf16 on a unit that is no surrogate.
-[[gnu::always_inline]] inline bool decodeUtf16(const Plan& plan, const unsigned char* in,
-                                               std::int32_t p, std::int32_t len, Decoded* d,
-                                               std::int32_t* next) {
-  if (len - p < 2) return false;
-  const std::uint32_t u = plan.inBig ? (std::uint32_t{in[p]} << 8) | in[p + 1]
-                                     : (std::uint32_t{in[p + 1]} << 8) | in[p];
-  if (u - 0xD800u < 0x800u) return false;
-  if (ucsMayBePairBase(u) && len - p >= 4) {
-    const std::uint32_t w = plan.inBig ? (std::uint32_t{in[p + 2]} << 8) | in[p + 3]
-                                       : (std::uint32_t{in[p + 3]} << 8) | in[p + 2];
-    if (mayCombineInPair(w)) return false;
-  }
-  *d = {plan.ucsSet, u, u, u};
-  *next = p + 2;
-  return true;
+inline std::uint32_t unit16(const unsigned char* p, bool big) {
+  return big ? (std::uint32_t{p[0]} << 8) | p[1] : (std::uint32_t{p[1]} << 8) | p[0];
 }
 
-template <Src kSrc>
-[[gnu::always_inline]] inline bool decodeOne(const Plan& plan, const unsigned char* in,
-                                             std::int32_t p, std::int32_t len, Decoded* d,
-                                             std::int32_t* next) {
-  if constexpr (kSrc == Src::kSjis || kSrc == Src::kCp932)
-    return decodeSjis<kSrc>(plan, in, p, len, d, next);
-  else if constexpr (kSrc == Src::kEucJp)
-    return decodeEuc(plan, in, p, len, d, next);
-  else if constexpr (kSrc == Src::kUtf8)
-    return decodeUtf8(plan, in, p, len, d, next);
-  else
-    return decodeUtf16(plan, in, p, len, d, next);
-}
-
-// ---- writing: the bytes and units utf8WriteUnit / utf16WriteChar produce ----
-
-template <Dst kDst>
-[[gnu::always_inline]] inline bool writeOne(const Plan& plan, std::uint32_t v, unsigned char* out,
-                                            std::int32_t* o, std::int32_t size,
-                                            std::int32_t* units) {
-  const std::int64_t at = *o;
-  if constexpr (kDst == Dst::kUtf8) {
-    if (v < 0x80) {
-      if (at + 1 > size) return false;
-      out[at] = static_cast<unsigned char>(v);
-      *o += 1;
-    } else if (v < 0x800) {
-      if (at + 2 > size) return false;
-      out[at] = static_cast<unsigned char>(0xC0 | (v >> 6));
-      out[at + 1] = static_cast<unsigned char>(0x80 | (v & 0x3F));
-      *o += 2;
-    } else if (v < 0x10000) {
-      if (at + 3 > size) return false;
-      out[at] = static_cast<unsigned char>(0xE0 | (v >> 12));
-      out[at + 1] = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
-      out[at + 2] = static_cast<unsigned char>(0x80 | (v & 0x3F));
-      *o += 3;
-    } else {
-      if (v >= 0x80000000u) return false;
-      const int n = v < 0x200000 ? 4 : v < 0x4000000 ? 5 : 6;
-      if (at + n > size) return false;
-      unsigned char* q = out + at;
-      q[0] = static_cast<unsigned char>(((0xFF00u >> n) & 0xFF) | (v >> (6 * (n - 1))));
-      for (int i = 1; i < n; ++i)
-        q[i] = static_cast<unsigned char>(0x80 | ((v >> (6 * (n - 1 - i))) & 0x3F));
-      *o += n;
+// The character at p: its key in the memo and its length in bytes; false
+// when the bulk path leaves it to the general path. Unicode sources give the
+// code point as the key.
+template <BulkSrc kSrc>
+[[gnu::always_inline]] inline bool parseChar(const Memo* m, const unsigned char* in, std::int32_t p,
+                                             std::int32_t len, bool inBig, int cls,
+                                             std::uint32_t* key, std::int32_t* n) {
+  const std::uint32_t b = in[p];
+  if constexpr (kSrc == BulkSrc::kSjis) {
+    if (b < 0x80 || b - 0xA1u < 0x3Fu) {
+      *key = b;
+      *n = 1;
+      return true;
     }
-    *units += 1;
-  } else {
-    if (v > 0x10FFFF) return false;
-    std::uint32_t u[2];
-    int n = 1;
-    if (v <= 0xFFFF) {
-      u[0] = v;
-    } else {
-      u[0] = 0xD800 + ((v - 0x10000) >> 10);
-      u[1] = 0xDC00 + (v & 0x3FF);
-      n = 2;
-    }
-    if (at + 2 * n > size) return false;
-    unsigned char* q = out + at;
-    for (int i = 0; i < n; ++i) {
-      const unsigned char hi = static_cast<unsigned char>(u[i] >> 8);
-      const unsigned char lo = static_cast<unsigned char>(u[i]);
-      q[2 * i] = plan.outBig ? hi : lo;
-      q[2 * i + 1] = plan.outBig ? lo : hi;
-    }
-    *o += 2 * n;
-    *units += n;
-  }
-  return true;
-}
-
-// placeDirect and placeViaUcs (then expressible, for Shift_JIS) on the
-// paths that need no decision: the set, the code placed and the value to
-// write (the Shift_JIS pair, or the code), or false to stop.
-template <Dst kDst>
-[[gnu::always_inline]] inline bool placeLegacy(const Plan& plan, std::uint32_t v,
-                                               std::uint32_t* placed, std::uint32_t* code,
-                                               std::uint32_t* value) {
-  if (v == 0) return false;
-  if (plan.hasUserArea && v >= 0xE000) {
-    for (std::uint32_t i = 0; i < plan.setCount; ++i) {
-      const CharsetDef* set = plan.sets[i];
-      if (set->type == kSetUserArea && v < 0xE000u + set->defNumber) {
-        const std::uint32_t c = set->defStart + (v - 0xE000);
-        const std::uint32_t w = kDst == Dst::kSjis ? jisToSjisPair(c) : c;
-        if (kDst == Dst::kSjis && c >= 0x100 && w == 0) return false;
-        *placed = i;
-        *code = c;
-        *value = w;
-        return true;
-      }
-    }
-  }
-  for (std::uint32_t i = 0; i < plan.setCount; ++i) {
-    const CharsetDef* set = plan.sets[i];
-    if (set->type == kSetUserArea) continue;
-    const CodeTable* t = plan.toCode[i];
-    std::uint32_t c = v;
-    if (t) {
-      c = (v < t->minKey || v > t->maxKey) ? 0 : ctableValueFast(t, v);
-      if (c == 0) {
-        // Not in the set's table: the general path then looks in its extra
-        // tables, and what it finds there is left to it.
-        for (std::uint32_t k = 0; k < plan.dsCount[i]; ++k) {
-          const CodeTable* x = plan.ds[i][k];
-          if (v >= x->minKey && v <= x->maxKey && ctableCovers(x, v) && ctableValueFast(x, v) != 0)
-            return false;
-        }
-        continue;
-      }
-    }
-    const std::uint32_t w = kDst == Dst::kSjis ? jisToSjisPair(c) : c;
-    if (kDst == Dst::kSjis && c >= 0x100 && w == 0) return false;
-    *placed = i;
-    *code = c;
-    *value = w;
+    if (len - p < 2) return false;
+    *key = (b << 8) | in[p + 1];
+    *n = 2;
     return true;
+  } else if constexpr (kSrc == BulkSrc::kEuc) {
+    if (b <= 0x7E) {
+      *key = b;
+      *n = 1;
+      return true;
+    }
+    if (b >= 0xA0 || b == 0x8E) {
+      if (len - p < 2) return false;
+      *key = (b << 8) | in[p + 1];
+      *n = 2;
+      return true;
+    }
+    if (b != 0x8F || len - p < 3) return false;
+    *key = 0x10000u | (std::uint32_t{in[p + 1]} << 8) | in[p + 2];
+    *n = 3;
+    return true;
+  } else if constexpr (kSrc == BulkSrc::kIso2022) {
+    const std::uint32_t mode = m->inMode[cls];
+    const std::uint32_t base = static_cast<std::uint32_t>(cls) << 16;
+    if (mode == 1 || (mode == 2 && (b == 0x09 || b == 0x0A || b == 0x0D))) {
+      *key = base | b;
+      *n = 1;
+      return true;
+    }
+    // Double-byte codes below 0x2100 would share keys with the three
+    // single bytes above; none is an ordinary character.
+    if (mode != 2 || b < 0x21 || len - p < 2) return false;
+    *key = base | (b << 8) | in[p + 1];
+    *n = 2;
+    return true;
+  } else if constexpr (kSrc == BulkSrc::kUtf8) {
+    if (b < 0xC0) {
+      *key = b;
+      *n = 1;
+      return true;
+    }
+    if (b < 0xE0) {
+      if (len - p < 2) return false;
+      *key = ((b & 0x1Fu) << 6) | (in[p + 1] & 0x3Fu);
+      *n = 2;
+      return true;
+    }
+    if (b < 0xF0) {
+      if (len - p < 3) return false;
+      *key = ((b & 0x0Fu) << 12) | ((in[p + 1] & 0x3Fu) << 6) | (in[p + 2] & 0x3Fu);
+      *n = 3;
+      return true;
+    }
+    if (b >= 0xF8 || len - p < 4) return false;  // 5 and 6 bytes: beyond the memo's keys
+    *key = ((b & 0x07u) << 18) | ((in[p + 1] & 0x3Fu) << 12) | ((in[p + 2] & 0x3Fu) << 6) |
+           (in[p + 3] & 0x3Fu);
+    *n = 4;
+    return true;
+  } else {
+    if (len - p < 2) return false;
+    const std::uint32_t u = unit16(in + p, inBig);
+    if (u - 0xD800u >= 0x800u) {
+      *key = u;
+      *n = 2;
+      return true;
+    }
+    // Only a high surrogate followed by a low one is taken.
+    if (u >= 0xDC00 || len - p < 4) return false;
+    const std::uint32_t w = unit16(in + p + 2, inBig);
+    if (w - 0xDC00u >= 0x400u) return false;
+    *key = 0x10000u + ((u - 0xD800u) << 10) + (w - 0xDC00u);
+    *n = 4;
+    return true;
+  }
+}
+
+// Stores the n (0 to 4) bytes of an entry, first byte lowest.
+[[gnu::always_inline]] inline void putBytes(unsigned char* q, std::uint32_t v, std::int32_t n) {
+  if (n == 3) {
+    const std::uint16_t lo = static_cast<std::uint16_t>(v);
+    std::memcpy(q, &lo, 2);
+    q[2] = static_cast<unsigned char>(v >> 16);
+  } else if (n == 2) {
+    const std::uint16_t lo = static_cast<std::uint16_t>(v);
+    std::memcpy(q, &lo, 2);
+  } else if (n == 1) {
+    q[0] = static_cast<unsigned char>(v);
+  } else if (n == 4) {
+    std::memcpy(q, &v, 4);
+  }
+}
+
+// UTF-8 of v below 0x200000, as bytes first-lowest, and their count.
+[[gnu::always_inline]] inline std::uint32_t utf8Of(std::uint32_t v, std::int32_t* n) {
+  if (v < 0x80) {
+    *n = 1;
+    return v;
+  }
+  if (v < 0x800) {
+    *n = 2;
+    return (0xC0 | (v >> 6)) | ((0x80 | (v & 0x3F)) << 8);
+  }
+  if (v < 0x10000) {
+    *n = 3;
+    return (0xE0 | (v >> 12)) | ((0x80 | ((v >> 6) & 0x3F)) << 8) | ((0x80 | (v & 0x3F)) << 16);
+  }
+  *n = 4;
+  return (0xF0 | (v >> 18)) | ((0x80 | ((v >> 12) & 0x3F)) << 8) |
+         ((0x80 | ((v >> 6) & 0x3F)) << 16) | ((0x80u | (v & 0x3F)) << 24);
+}
+
+inline std::uint32_t swap16(std::uint32_t u) { return ((u & 0xFF) << 8) | (u >> 8); }
+
+inline std::ptrdiff_t utf8LengthOf(std::uint32_t v) { return v < 0x80 ? 1 : v < 0x800 ? 2 : 3; }
+
+// How the bytes of a character are found.
+enum class Out {
+  kMemo,    // from the memo
+  kIso,     // from the memo, after an escape sequence when the designation changes
+  kUtf8,    // UTF-8 of the code point (Unicode to Unicode)
+  kUtf16,   // UTF-16 of the code point (Unicode to Unicode)
+};
+
+// The key and length of the character at p, which the loop converted.
+bool keyAt(const Memo* m, const unsigned char* in, std::int32_t p, std::int32_t len, bool inBig,
+           int cls, std::uint32_t* key, std::int32_t* n) {
+  switch (m->src) {
+    case BulkSrc::kSjis:
+      return parseChar<BulkSrc::kSjis>(m, in, p, len, inBig, cls, key, n);
+    case BulkSrc::kEuc:
+      return parseChar<BulkSrc::kEuc>(m, in, p, len, inBig, cls, key, n);
+    case BulkSrc::kIso2022:
+      return parseChar<BulkSrc::kIso2022>(m, in, p, len, inBig, cls, key, n);
+    case BulkSrc::kUtf8:
+      return parseChar<BulkSrc::kUtf8>(m, in, p, len, inBig, cls, key, n);
+    case BulkSrc::kUtf16:
+      return parseChar<BulkSrc::kUtf16>(m, in, p, len, inBig, cls, key, n);
   }
   return false;
 }
 
-// placeLegacy through the placements already made in this call: with the
-// tables fixed for its duration, a value is always placed the same way.
-template <Dst kDst>
-[[gnu::always_inline]] inline bool placeRemembered(Plan& plan, std::uint32_t v,
-                                                   const BulkPlaced** placed) {
-  static_assert(kBulkPlacedSlots == 1u << 10, "the hash keeps 10 bits");
-  const std::uint32_t slot = (v * 0x9E3779B1u) >> 22;
-  BulkPlaced& e = plan.placed[slot];
-  std::uint64_t& valid = plan.placedValid[slot >> 6];
-  const std::uint64_t bit = std::uint64_t{1} << (slot & 63);
-  if (!(valid & bit) || e.ucs != v) {
-    BulkPlaced fresh;
-    if (!placeLegacy<kDst>(plan, v, &fresh.set, &fresh.code, &fresh.value)) return false;
-    fresh.ucs = v;
-    e = fresh;
-    valid |= bit;
+// The raw value that the source's dest function leaves in rawCode for the
+// character at p.
+std::uint32_t rawAt(const CconvRecord* rec, const Memo* m, bool inBig, std::int32_t p, int cls) {
+  std::uint32_t key;
+  std::int32_t n;
+  if (!keyAt(m, rec->inBuf, p, rec->inLen, inBig, cls, &key, &n)) return 0;  // not reached
+  CconvRecord r = m->tmpl;
+  r.inBuf = rec->inBuf + p;
+  r.inPos = 0;
+  r.inLen = n;
+  if (m->src == BulkSrc::kIso2022) {
+    r.inDesignation = kIsoClassDesignation[cls];
+    r.inPlane = kIsoClassPlane[cls];
   }
-  *placed = &e;
-  return true;
+  rec->destEntry->fn(&r);
+  return r.rawCode;
 }
 
-// writeUnit of the Shift_JIS pair, and eucjpWriteUnit, on their successful paths.
-template <Dst kDst>
-[[gnu::always_inline]] inline bool writeLegacy(const Plan& plan, const CharsetDef* set,
-                                               std::uint32_t code, std::uint32_t value,
-                                               unsigned char* out, std::int32_t* o,
-                                               std::int32_t size) {
-  const std::int64_t at = *o;
-  if constexpr (kDst == Dst::kSjis) {
-    const std::uint32_t width = set->bytenum;
-    if (at + width > size) return false;
-    unsigned char* q = out + at;
-    if (width == 2) {
-      const unsigned char hi = static_cast<unsigned char>(value >> 8);
-      const unsigned char lo = static_cast<unsigned char>(value);
-      q[0] = plan.outBig ? hi : lo;
-      q[1] = plan.outBig ? lo : hi;
-    } else if (width == 1) {
-      q[0] = static_cast<unsigned char>(value);
-    } else {
-      for (std::uint32_t k = 0; k < width; ++k)
-        q[k] = static_cast<unsigned char>(value >> (8 * (plan.outBig ? width - 1 - k : k)));
-    }
-    *o += static_cast<std::int32_t>(width);
-  } else {
-    unsigned char b[3];
-    const int n = eucjpForm(set->id, code, b);
-    if (n == 0) return false;
-    // The EUC-JP writer never stores into the last byte of the buffer.
-    if (at + n > static_cast<std::int64_t>(size) - 1) return false;
-    for (int i = 0; i < n; ++i) out[at + i] = b[i];
-    *o += n;
-  }
-  return true;
+// The units the loop counted for the character at p.
+std::int32_t unitsAt(const CconvRecord* rec, const BulkPlan& plan, std::int32_t p, int cls) {
+  std::uint32_t key;
+  std::int32_t n;
+  if (!keyAt(plan.memo, rec->inBuf, p, rec->inLen, plan.inBig, cls, &key, &n)) return 1;
+  const std::uint64_t e = key < plan.memo->pageCount << 8 ? memoGet(plan.memo, key) : 0;
+  if (e & memo::kReady) return memo::unitsOf(e);
+  return plan.utf16Out && key > 0xFFFF ? 2 : 1;  // written by arithmetic
 }
 
-template <Src kSrc, Dst kDst>
-void run(CconvRecord* rec, Plan& plan) {
-  const unsigned char* in = rec->inBuf;
-  const std::int32_t len = rec->inLen;
-  unsigned char* out = rec->outBuf;
-  const std::int32_t size = rec->outSize;
-  std::int32_t p = rec->inPos;
-  std::int32_t o = rec->outPos;
-  std::int32_t chars = 0;
-  std::int32_t units = 0;
-  Decoded last{};
-  std::uint32_t beforeLast = rec->rawCode;  // what prevRawCode would become
-  const CharsetDef* outSet = plan.out;
-  std::uint32_t outCode = 0;
-  while (p < len) {
-    Decoded d;
-    std::int32_t next;
-    if (!decodeOne<kSrc>(plan, in, p, len, &d, &next)) break;
-    if constexpr (kDst == Dst::kUtf8 || kDst == Dst::kUtf16) {
-      if (!writeOne<kDst>(plan, d.ucs, out, &o, size, &units)) break;
+// The loop's state. The fast loop in run() keeps the few values it needs in
+// registers; everything unusual goes through step(), which checks every
+// bound and keeps the rest of the state here.
+template <BulkSrc kSrc, Out kOut, bool kNewline>
+struct Kernel {
+  static constexpr bool kIdentity = kOut == Out::kUtf8 || kOut == Out::kUtf16;
+  static constexpr bool kIsoIn = kSrc == BulkSrc::kIso2022;
+  static constexpr bool kIsoOut = kOut == Out::kIso;
+
+  CconvRecord* rec;
+  const BulkPlan* plan;
+  Memo* m;
+  const unsigned char* in;
+  std::int32_t len;
+  unsigned char* out;
+  std::int32_t size;
+  bool inBig, outBig;
+  std::int32_t p, o;
+  // The last character converted (handed back at the end), the one before
+  // it and where the last one's output began; the rest is found at the end.
+  std::int32_t pLast = -1, pPrev = -1, oLast = 0;
+  std::int32_t chars = 0, extraUnits = 0;
+  int cls = 0, clsLast = 0, clsPrev = 0;
+  // Line ends: where an LF would follow the last CR, and what a dropped LF
+  // replaced as the last character.
+  std::int32_t lfDropsAt = -1, dropAt = -1, crAt = -1, crPrev = -1, crOut = 0;
+  int crCls = 0, crPrevCls = 0;
+  // ISO-2022-JP targets: the designation in force and the class of the
+  // last character; and the designation before the escape sequence written
+  // for the last character, if any.
+  std::uint32_t outDesig = 0, outPlane = 0, curClass = 0;
+  std::int32_t escFor = -1;
+  std::uint32_t desigBefore = 0, planeBefore = 0;
+
+  // The bytes of a code point written by arithmetic, or false when it needs
+  // the memo.
+  [[gnu::always_inline]] bool plainCodePoint(std::uint32_t v, std::uint32_t* bytes, std::int32_t* blen,
+                                             std::int32_t* units) const {
+    if ((kNewline && (v == 0x0A || v == 0x0D || (v & ~1u) == 0x2028)) || mayBePairBase(v))
+      return false;
+    if constexpr (kOut == Out::kUtf8) {
+      if (v >= 0x200000) return false;
+      *bytes = utf8Of(v, blen);
+      *units = 1;
+    } else if (v <= 0xFFFF) {
+      *bytes = outBig ? swap16(v) : v;
+      *blen = 2;
+      *units = 1;
     } else {
-      const BulkPlaced* e;
-      if (!placeRemembered<kDst>(plan, d.ucs, &e)) break;
-      const CharsetDef* set = plan.sets[e->set];
-      if (!writeLegacy<kDst>(plan, set, e->code, e->value, out, &o, size)) break;
-      outSet = set;
-      outCode = e->code;
-      ++units;
+      if (v > 0x10FFFF) return false;
+      const std::uint32_t hi = 0xD800 + ((v - 0x10000) >> 10);
+      const std::uint32_t lo = 0xDC00 + (v & 0x3FF);
+      *bytes = outBig ? swap16(hi) | (swap16(lo) << 16) : hi | (lo << 16);
+      *blen = 4;
+      *units = 2;
     }
-    p = next;
-    if (chars != 0) beforeLast = last.raw;
-    last = d;
+    return true;
+  }
+
+  // One escape sequence or character, with every check; false to stop.
+  [[gnu::noinline]] bool step() {
+    if (p >= len) return false;
+    if constexpr (kIsoIn) {
+      if (in[p] == 0x1B) {
+        const std::int32_t left = len - p;
+        if (left < 3) return false;
+        const std::uint32_t b1 = in[p + 1], b2 = in[p + 2];
+        std::uint32_t d, pl = 11;
+        std::int32_t el = 3;
+        if (b1 == 0x24 && b2 == 0x42)
+          d = kIdJisX0208;
+        else if (b1 == 0x24 && b2 == 0x40)
+          d = kIdJisC6226;
+        else if (b1 == 0x28 && b2 == 0x42)
+          d = kIdIso646Irv;
+        else if (b1 == 0x28 && b2 == 0x4A)
+          d = kIdJisX0201Latin;
+        else if (b1 == 0x24 && b2 == 0x28 && left >= 4 && (in[p + 3] == 0x51 || in[p + 3] == 0x50)) {
+          d = kIdJisX0213;
+          pl = in[p + 3] == 0x50 ? 12 : 11;
+          el = 4;
+        } else {
+          return false;
+        }
+        cls = memoIsoClass(d, pl);
+        if (lfDropsAt == p) lfDropsAt = p + el;  // the escape is read with the LF
+        p += el;
+        return true;
+      }
+    }
+    std::uint32_t key;
+    std::int32_t n;
+    if (!parseChar<kSrc>(m, in, p, len, inBig, cls, &key, &n)) return false;
+    std::uint32_t bytes;
+    std::int32_t blen, units;
+    std::uint64_t e = 0;
+    bool arithmetic = false;
+    if constexpr (kIdentity) arithmetic = plainCodePoint(key, &bytes, &blen, &units);
+    if (!arithmetic) {
+      if ((kSrc == BulkSrc::kUtf8 || kSrc == BulkSrc::kUtf16) && key >= m->pageCount << 8)
+        return false;  // beyond the memo's keys
+      e = memoGet(m, key);
+      if (!(e & (memo::kReady | memo::kStop))) {
+        if constexpr (kIsoIn)
+          e = memoFill(m, key, in + p, n, kIsoClassDesignation[cls], kIsoClassPlane[cls]);
+        else
+          e = memoFill(m, key, in + p, n, kIdIso646Irv, 11);
+      }
+      if (!(e & memo::kReady)) return false;
+      if (e & memo::kPairBase) {
+        if constexpr (kSrc == BulkSrc::kUtf8) {
+          if (!noPairFollowsUtf8(in, p + n, len)) return false;
+        } else if constexpr (kSrc == BulkSrc::kUtf16) {
+          if (!noPairFollowsUtf16(in, p + n, len, inBig)) return false;
+        }
+      }
+      if constexpr (kNewline) {
+        if ((e & memo::kRawLf) && lfDropsAt == p) {
+          // The LF of a CR LF: counted, nothing written. Should the loop
+          // end here, the CR before it is handed back instead.
+          dropAt = p;
+          crAt = pLast;
+          crPrev = pPrev;
+          crOut = oLast;
+          crCls = clsLast;
+          crPrevCls = clsPrev;
+          pPrev = pLast;
+          pLast = p;
+          clsPrev = clsLast;
+          clsLast = cls;
+          p += n;
+          ++chars;
+          --extraUnits;
+          return true;
+        }
+      }
+      bytes = memo::bytesOf(e);
+      blen = memo::lenOf(e);
+      units = memo::unitsOf(e);
+    }
+    if constexpr (kIsoOut) {
+      const std::uint32_t want = memo::classOf(e);
+      const MemoOutClass* esc = nullptr;
+      if (want != curClass) {
+        const MemoOutClass& c = m->classes[want - 1];
+        const bool needed = c.designation == kIdJisX0213
+                                ? outDesig != kIdJisX0213 || outPlane != c.plane
+                                : outDesig != c.designation;
+        if (needed) esc = &c;
+      }
+      if (o + (esc ? esc->escLen : 0) + blen > size) return false;
+      oLast = o;
+      if (esc) {
+        escFor = p;
+        desigBefore = outDesig;
+        planeBefore = outPlane;
+        for (std::uint32_t i = 0; i < esc->escLen; ++i) out[o + i] = esc->esc[i];
+        o += esc->escLen;
+        outDesig = esc->designation;
+        if (esc->designation == kIdJisX0213) outPlane = esc->plane;
+      }
+      curClass = want;
+    } else {
+      if (o + blen > size) return false;
+      oLast = o;
+    }
+    pPrev = pLast;
+    pLast = p;
+    clsPrev = clsLast;
+    clsLast = cls;
+    putBytes(out + o, bytes, blen);
+    o += blen;
     ++chars;
+    extraUnits += units - 1;
+    p += n;
+    if constexpr (kNewline) {
+      if (e & memo::kRawCr) lfDropsAt = p;
+    }
+    return true;
   }
-  if (chars == 0) return;
-  rec->inPos = p;
-  rec->outPos = o;
-  rec->inChars += chars;
-  rec->outChars += units;
-  rec->prevRawCode = beforeLast;
-  rec->inCharset = last.set->id;
-  rec->inCharsetType = last.set->type;
-  rec->rawCode = last.raw;
-  rec->code = last.code;
-  rec->ucs = last.ucs;
-  rec->ucs2 = 0;
-  if constexpr (kDst == Dst::kUtf8 || kDst == Dst::kUtf16) outCode = last.ucs;
-  rec->outCharset = outSet->id;
-  rec->outCharsetType = outSet->type;
-  rec->outCode = outCode;
-  rec->outUnit = outSet->bytenum;
-  rec->outSeqLen = 0;
-  rec->status = CCONV_NEXT;
+
+  // Hands the last character back; a character before it is needed to have
+  // made progress.
+  void finish() {
+    std::int32_t units = chars + extraUnits;
+    std::int32_t before = 1;  // characters from the one handed back on
+    if (kNewline && dropAt >= 0 && pLast == dropAt) {
+      // An LF dropped after a CR came last: the CR is handed back, and the
+      // LF is read again after it.
+      if (crAt < 0) return;
+      units -= unitsAt(rec, *plan, crAt, crCls);
+      pLast = crAt;
+      pPrev = crPrev;
+      oLast = crOut;
+      clsLast = crCls;
+      clsPrev = crPrevCls;
+      before = 2;
+    } else if (pLast >= 0) {
+      units -= unitsAt(rec, *plan, pLast, clsLast);
+    }
+    if (pPrev < 0 || pLast < 0 || chars <= before) return;
+    rec->rawCode = rawAt(rec, m, inBig, pPrev, clsPrev);
+    rec->inPos = pLast;
+    rec->outPos = oLast;
+    rec->inChars += chars - before;
+    rec->outChars += units;
+    if constexpr (kIsoIn) {
+      rec->inDesignation = kIsoClassDesignation[clsLast];
+      rec->inPlane = kIsoClassPlane[clsLast];
+    }
+    if constexpr (kIsoOut) {
+      const bool escaped = escFor == pLast;
+      rec->outDesignation = escaped ? desigBefore : outDesig;
+      rec->outPlane = escaped ? planeBefore : outPlane;
+    }
+  }
+};
+
+// Whether a combining mark of a JIS X 0213 pair may start at q, read
+// without bounds (at least 4 bytes are there); true also for what only the
+// general path reads (FE and FF bytes before it).
+template <BulkSrc kSrc, bool kInBig>
+[[gnu::always_inline]] inline bool combiningMayStart(const unsigned char* q) {
+  if constexpr (kSrc == BulkSrc::kUtf8) {
+    const std::uint32_t lead = q[0];
+    if (lead == 0xE3) return q[1] == 0x82 && q[2] == 0x9A;  // U+309A
+    return lead == 0xCB || lead == 0xCC || lead >= 0xFE;    // U+02E5, U+02E9, U+0300, U+0301
+  } else {
+    const std::uint32_t w = unit16(q, kInBig);
+    return w == 0x309A || (w - 0x2E5u <= 0x301u - 0x2E5u);
+  }
 }
 
-template <Dst kDst>
-void runFrom(CconvRecord* rec, Plan& plan) {
-  if constexpr (kDst == Dst::kSjis || kDst == Dst::kEucJp) {
-    // Only Unicode sources reach these targets.
-    if (plan.src == Src::kUtf8) return run<Src::kUtf8, kDst>(rec, plan);
-    if (plan.src == Src::kUtf16) return run<Src::kUtf16, kDst>(rec, plan);
-    return;
+template <BulkSrc kSrc, Out kOut, bool kNewline, bool kInBig, bool kOutBig>
+void run(CconvRecord* rec, const BulkPlan& plan) {
+  using K = Kernel<kSrc, kOut, kNewline>;
+  K k;
+  k.rec = rec;
+  k.plan = &plan;
+  k.m = plan.memo;
+  k.in = rec->inBuf;
+  k.len = rec->inLen;
+  k.out = rec->outBuf;
+  k.size = rec->outSize - k.m->reserve;
+  k.inBig = kInBig;
+  k.outBig = plan.outBig;
+  k.p = rec->inPos;
+  k.o = rec->outPos;
+  k.oLast = k.o;
+  if (k.p >= k.len || k.o >= k.size) return;
+  if constexpr (K::kIsoIn) {
+    k.cls = memoIsoClass(rec->inDesignation, rec->inPlane);
+    if (k.cls < 0) return;
+    k.clsLast = k.clsPrev = k.cls;
   }
-  switch (plan.src) {
-    case Src::kSjis:
-      return run<Src::kSjis, kDst>(rec, plan);
-    case Src::kCp932:
-      return run<Src::kCp932, kDst>(rec, plan);
-    case Src::kEucJp:
-      return run<Src::kEucJp, kDst>(rec, plan);
-    case Src::kUtf8:
-      return run<Src::kUtf8, kDst>(rec, plan);
-    case Src::kUtf16:
-      return run<Src::kUtf16, kDst>(rec, plan);
+  if (kNewline && rec->rawCode == 0x0D) k.lfDropsAt = k.p;
+  k.outDesig = rec->outDesignation;
+  k.outPlane = rec->outPlane;
+
+  constexpr bool kByteSource = kSrc == BulkSrc::kSjis || kSrc == BulkSrc::kEuc || kSrc == BulkSrc::kUtf8;
+  constexpr bool kUnicodeSource = kSrc == BulkSrc::kUtf8 || kSrc == BulkSrc::kUtf16;
+  Memo* const m = k.m;
+  std::atomic<MemoPage*>* const pages = m->pages;
+  const unsigned char* const in = k.in;
+  unsigned char* const out = k.out;
+  // The fast loop reads up to 8 bytes from a character on (itself and what
+  // may follow it) and writes up to 8 (an escape sequence and a character)
+  // without checking: it runs while both are there.
+  const bool fastOk = k.len >= 8 && k.size >= 8;
+  const unsigned char* const inEnd = in + k.len;
+  unsigned char* const outEnd = fastOk ? out + k.size : out;
+  const unsigned char* const inSafe = fastOk ? inEnd - 8 : in;
+  unsigned char* const outSafe = fastOk ? outEnd - 8 : out;
+  const bool asciiOn = plan.asciiOn;
+  const std::int32_t asciiWidth = plan.asciiWidth;
+  const PlainVectors plain(plan.ascii);
+  // Memo targets keep their byte order in the record, not in the loop.
+  const bool widenBig = K::kIdentity ? kOutBig : plan.outBig;
+  const std::uint32_t asciiClass = m->asciiClass;
+  for (;;) {
+    const unsigned char* ip = in + k.p;
+    unsigned char* op = out + k.o;
+    const unsigned char* pLast = k.pLast < 0 ? nullptr : in + k.pLast;
+    const unsigned char* pPrev = k.pPrev < 0 ? nullptr : in + k.pPrev;
+    unsigned char* oLast = out + k.oLast;
+    std::int32_t chars = k.chars;
+    std::int32_t extraUnits = k.extraUnits;
+    int cls = k.cls, clsLast = k.clsLast, clsPrev = k.clsPrev;
+    std::uint32_t mode = K::kIsoIn ? m->inMode[cls] : 0;
+    std::uint32_t outDesig = k.outDesig, outPlane = k.outPlane, curClass = k.curClass;
+    const unsigned char* escFor = k.escFor < 0 ? nullptr : in + k.escFor;
+    std::uint32_t desigBefore = k.desigBefore, planeBefore = k.planeBefore;
+    const unsigned char* lfDropsAt = k.lfDropsAt < 0 ? nullptr : in + k.lfDropsAt;
+    int cooldown = 0;
+    while (fastOk && ip <= inSafe && op <= outSafe) {
+      const std::uint32_t b = ip[0];
+      if constexpr (kByteSource || K::kIsoIn) {
+        // Plain ASCII: under ESC ( B for ISO-2022-JP input, and in the
+        // designation ASCII is written in for ISO-2022-JP output.
+        if (b < 0x80 && asciiOn && (!K::kIsoIn || cls == 0) && (!K::kIsoOut || curClass == asciiClass) &&
+            inEnd - ip >= 16 && outEnd - op >= 16 * asciiWidth) {
+          const std::uint32_t kk = plainPrefix16(ip, plain);
+          if (kk >= 2) {
+            if (asciiWidth == 1) {
+              if (kk == 16)
+                copy16(op, ip);
+              else
+                copyUpTo16(op, ip, kk);
+            } else if (kk == 16) {
+              widen16(op, ip, widenBig);
+            } else {
+              for (std::uint32_t i = 0; i < kk; ++i) {
+                op[2 * i] = widenBig ? 0 : ip[i];
+                op[2 * i + 1] = widenBig ? ip[i] : 0;
+              }
+            }
+            pPrev = ip + kk - 2;
+            pLast = ip + kk - 1;
+            oLast = op + (kk - 1) * asciiWidth;
+            clsPrev = clsLast = cls;
+            ip += kk;
+            op += kk * asciiWidth;
+            chars += static_cast<std::int32_t>(kk);
+            continue;
+          }
+        }
+      } else {
+        if (asciiOn && unit16(ip, kInBig) < 0x80 && inEnd - ip >= 16 && outEnd - op >= 8) {
+          const std::uint32_t kk = plainPrefix8x16(ip, kInBig, plain);
+          if (kk >= 2) {
+            if (kk == 8) {
+              narrow8(op, ip, kInBig);
+            } else {
+              for (std::uint32_t i = 0; i < kk; ++i) op[i] = ip[2 * i + (kInBig ? 1 : 0)];
+            }
+            pPrev = ip + 2 * (kk - 2);
+            pLast = ip + 2 * (kk - 1);
+            oLast = op + kk - 1;
+            ip += 2 * kk;
+            op += kk;
+            chars += static_cast<std::int32_t>(kk);
+            continue;
+          }
+        }
+      }
+
+      if constexpr (K::kIdentity) {
+        // Runs of characters the block kernels take. After a kernel could
+        // take nothing, a few characters go one by one before it is asked
+        // again.
+        BlockResult done;
+        if (cooldown == 0) {
+          // (An LF right after a CR is dropped: the loop reads it itself.)
+          if constexpr (kSrc == BulkSrc::kUtf8 && kOut == Out::kUtf16) {
+            if (plan.to16 && !(kNewline && ip == lfDropsAt))
+              done = plan.to16(ip, static_cast<std::size_t>(inEnd - ip), op,
+                               static_cast<std::size_t>(outEnd - op), kOutBig, kNewline, plan.keepLineEnd);
+          } else if constexpr (kSrc == BulkSrc::kUtf16 && kOut == Out::kUtf8) {
+            if (plan.to8 && !(kNewline && ip == lfDropsAt))
+              done = plan.to8(ip, static_cast<std::size_t>(inEnd - ip), op,
+                              static_cast<std::size_t>(outEnd - op), kInBig, kNewline, plan.keepLineEnd);
+          }
+          // The kernel says how many characters stopped it; without room
+          // or input for a step, a few go one by one.
+          cooldown = done.hold ? static_cast<int>(done.hold) : 4;
+        } else {
+          --cooldown;
+        }
+        if (done.chars) {
+          pPrev = ip + done.prev;
+          pLast = ip + done.last;
+          ip += done.in;
+          op += done.out;
+          // The last character's output: one UTF-16 unit, or its UTF-8 bytes.
+          if constexpr (kOut == Out::kUtf16)
+            oLast = op - 2;
+          else
+            oLast = op - utf8LengthOf(unit16(pLast, kInBig));
+          chars += static_cast<std::int32_t>(done.chars);
+          continue;
+        }
+      }
+
+      if constexpr (!K::kIdentity && (kSrc == BulkSrc::kSjis || kSrc == BulkSrc::kEuc || K::kIsoIn)) {
+        // Runs of double-byte characters (kanji and kana) in a tighter loop:
+        // the lead byte alone says the character has two bytes, and within
+        // the run the designation (or the set of the source) does not change.
+        const auto isLead = [&](std::uint32_t c) {
+          if constexpr (kSrc == BulkSrc::kSjis) return c - 0x81u < 0x1Fu || c - 0xE0u < 0x1Du;
+          else if constexpr (kSrc == BulkSrc::kEuc) return c - 0xA1u < 0x5Eu;
+          else return mode == 2 && c - 0x21u < 0x5Eu;
+        };
+        if (isLead(b)) {
+          std::atomic<MemoPage*>* const runPages = K::kIsoIn ? pages + (cls << 8) : pages;
+          const unsigned char* const start = ip;
+          std::int32_t lastLen = 0;
+          std::uint32_t c = b;
+          do {
+            const std::uint64_t e = runPages[c].load(std::memory_order_acquire)->e[ip[1]].load(std::memory_order_acquire);
+            if (!(e & memo::kFast)) break;
+            if constexpr (K::kIsoOut) {
+              if (memo::classOf(e) != curClass) break;
+            }
+            lastLen = memo::lenOf(e);
+            putBytes(op, memo::bytesOf(e), lastLen);
+            op += lastLen;
+            ip += 2;
+          } while (ip <= inSafe && op <= outSafe && isLead(c = ip[0]));
+          if (ip != start) {
+            const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 2);
+            chars += taken;
+            pPrev = taken >= 2 ? ip - 4 : pLast;
+            pLast = ip - 2;
+            oLast = op - lastLen;
+            if constexpr (K::kIsoIn) {
+              clsPrev = taken >= 2 ? cls : clsLast;
+              clsLast = cls;
+            }
+            continue;
+          }
+        }
+      }
+
+      if constexpr (!K::kIdentity && kSrc == BulkSrc::kUtf8) {
+        // Runs of three-byte characters (kana and kanji) in a tighter loop.
+        if (b - 0xE0u < 0x10u) {
+          const unsigned char* const start = ip;
+          std::int32_t lastLen = 0;
+          std::uint32_t c = b;
+          do {
+            const std::uint32_t v = ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+            const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
+            if (!(e & memo::kFast)) break;
+            if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
+            if constexpr (K::kIsoOut) {
+              if (memo::classOf(e) != curClass) break;
+            }
+            lastLen = memo::lenOf(e);
+            putBytes(op, memo::bytesOf(e), lastLen);
+            op += lastLen;
+            ip += 3;
+          } while (ip <= inSafe && op <= outSafe && (c = ip[0]) - 0xE0u < 0x10u);
+          if (ip != start) {
+            const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 3);
+            chars += taken;
+            pPrev = taken >= 2 ? ip - 6 : pLast;
+            pLast = ip - 3;
+            oLast = op - lastLen;
+            continue;
+          }
+        }
+      }
+
+      // The character: its memo page and slot, and its length.
+      std::uint32_t hi, lo;
+      std::int32_t n;
+      if constexpr (kSrc == BulkSrc::kSjis) {
+        if (b < 0x80 || b - 0xA1u < 0x3Fu) {
+          hi = 0;
+          lo = b;
+          n = 1;
+        } else {
+          hi = b;
+          lo = ip[1];
+          n = 2;
+        }
+      } else if constexpr (kSrc == BulkSrc::kEuc) {
+        if (b <= 0x7E) {
+          hi = 0;
+          lo = b;
+          n = 1;
+        } else if (b >= 0xA0 || b == 0x8E) {
+          hi = b;
+          lo = ip[1];
+          n = 2;
+        } else if (b == 0x8F) {
+          hi = 0x100 | ip[1];
+          lo = ip[2];
+          n = 3;
+        } else {
+          break;
+        }
+      } else if constexpr (kSrc == BulkSrc::kIso2022) {
+        if (b == 0x1B) {
+          // An escape sequence designates; read with the character after it.
+          const std::uint32_t b1 = ip[1], b2 = ip[2];
+          std::uint32_t d, pl = 11;
+          std::int32_t el = 3;
+          if (b1 == 0x24 && b2 == 0x42)
+            d = kIdJisX0208;
+          else if (b1 == 0x24 && b2 == 0x40)
+            d = kIdJisC6226;
+          else if (b1 == 0x28 && b2 == 0x42)
+            d = kIdIso646Irv;
+          else if (b1 == 0x28 && b2 == 0x4A)
+            d = kIdJisX0201Latin;
+          else if (b1 == 0x24 && b2 == 0x28 && (ip[3] == 0x51 || ip[3] == 0x50)) {
+            d = kIdJisX0213;
+            pl = ip[3] == 0x50 ? 12 : 11;
+            el = 4;
+          } else {
+            break;
+          }
+          if (kNewline && ip == lfDropsAt) lfDropsAt = ip + el;
+          cls = memoIsoClass(d, pl);
+          mode = m->inMode[cls];
+          ip += el;
+          continue;
+        }
+        if (mode == 1 || (mode == 2 && (b == 0x09 || b == 0x0A || b == 0x0D))) {
+          hi = static_cast<std::uint32_t>(cls) << 8;
+          lo = b;
+          n = 1;
+        } else if (mode == 2 && b >= 0x21) {
+          hi = (static_cast<std::uint32_t>(cls) << 8) | b;
+          lo = ip[1];
+          n = 2;
+        } else {
+          break;
+        }
+      } else if constexpr (kSrc == BulkSrc::kUtf8) {
+        std::uint32_t v;
+        if (b < 0xC0) {
+          v = b;
+          n = 1;
+        } else if (b >= 0xE0 && b < 0xF0) {
+          v = ((b & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+          n = 3;
+        } else if (b < 0xE0) {
+          v = ((b & 0x1Fu) << 6) | (ip[1] & 0x3Fu);
+          n = 2;
+        } else if (b < 0xF8) {
+          v = ((b & 0x07u) << 18) | ((ip[1] & 0x3Fu) << 12) | ((ip[2] & 0x3Fu) << 6) | (ip[3] & 0x3Fu);
+          n = 4;
+        } else {
+          break;
+        }
+        hi = v >> 8;
+        lo = v & 0xFF;
+      } else {
+        const std::uint32_t u = unit16(ip, kInBig);
+        if (u - 0xD800u < 0x800u) break;  // surrogates: step() reads them
+        hi = u >> 8;
+        lo = u & 0xFF;
+        n = 2;
+      }
+
+      std::uint32_t bytes;
+      std::int32_t blen;
+      std::uint64_t e = memo::kFast;
+      bool arithmetic = false;
+      unsigned char* const charOut = op;  // an escape sequence included
+      if constexpr (K::kIdentity) {
+        // Code points written by arithmetic; line ends and what lies beyond
+        // the BMP through the memo.
+        const std::uint32_t v = (hi << 8) | lo;
+        if (!(kNewline && (v == 0x0A || v == 0x0D || (v & ~1u) == 0x2028)) && v <= 0xFFFF) {
+          if (combiningMayStart<kSrc, kInBig>(ip + n) && mayBePairBase(v)) break;
+          arithmetic = true;
+          if constexpr (kOut == Out::kUtf8) {
+            bytes = utf8Of(v, &blen);
+          } else {
+            bytes = kOutBig ? swap16(v) : v;
+            blen = 2;
+          }
+        }
+      }
+      if (!arithmetic) {
+        if (kUnicodeSource && hi >= 0x300) break;  // beyond the memo's keys
+        e = pages[hi].load(std::memory_order_acquire)->e[lo].load(std::memory_order_acquire);
+        if (!(e & memo::kFast)) {
+          // Known, but a line end, or more than one unit: still taken here.
+          // Anything not known yet is made by step().
+          if (!(e & memo::kReady)) break;
+          if constexpr (kNewline) {
+            if ((e & memo::kRawLf) && ip == lfDropsAt) {
+              // The LF of a CR LF: counted, nothing written. Should the loop
+              // end here, the CR before it is handed back instead.
+              k.dropAt = static_cast<std::int32_t>(ip - in);
+              k.crAt = pLast ? static_cast<std::int32_t>(pLast - in) : -1;
+              k.crPrev = pPrev ? static_cast<std::int32_t>(pPrev - in) : -1;
+              k.crOut = static_cast<std::int32_t>(oLast - out);
+              k.crCls = clsLast;
+              k.crPrevCls = clsPrev;
+              pPrev = pLast;
+              pLast = ip;
+              clsPrev = clsLast;
+              clsLast = cls;
+              ip += n;
+              ++chars;
+              --extraUnits;
+              continue;
+            }
+          }
+          extraUnits += memo::unitsOf(e) - 1;
+        }
+        if constexpr (kUnicodeSource) {
+          if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + n)) {
+            extraUnits -= memo::unitsOf(e) - 1;
+            break;
+          }
+        }
+        if constexpr (K::kIsoOut) {
+          const std::uint32_t want = memo::classOf(e);
+          if (want != curClass) {
+            const MemoOutClass& c = m->classes[want - 1];
+            const bool needed = c.designation == kIdJisX0213
+                                    ? outDesig != kIdJisX0213 || outPlane != c.plane
+                                    : outDesig != c.designation;
+            if (needed) {
+              escFor = ip;
+              desigBefore = outDesig;
+              planeBefore = outPlane;
+              std::memcpy(op, c.esc, 4);  // the bytes beyond escLen are overwritten below
+              op += c.escLen;
+              outDesig = c.designation;
+              if (c.designation == kIdJisX0213) outPlane = c.plane;
+            }
+            curClass = want;
+          }
+        }
+        bytes = memo::bytesOf(e);
+        blen = memo::lenOf(e);
+      }
+      oLast = charOut;
+      pPrev = pLast;
+      pLast = ip;
+      if constexpr (K::kIsoIn) {
+        clsPrev = clsLast;
+        clsLast = cls;
+      }
+      putBytes(op, bytes, blen);
+      op += blen;
+      ip += n;
+      ++chars;
+      if constexpr (kNewline) {
+        if (e & memo::kRawCr) lfDropsAt = ip;
+      }
+    }
+    k.p = static_cast<std::int32_t>(ip - in);
+    k.o = static_cast<std::int32_t>(op - out);
+    if (pLast) k.pLast = static_cast<std::int32_t>(pLast - in);
+    if (pPrev) k.pPrev = static_cast<std::int32_t>(pPrev - in);
+    k.oLast = static_cast<std::int32_t>(oLast - out);
+    k.chars = chars;
+    k.extraUnits = extraUnits;
+    k.lfDropsAt = lfDropsAt ? static_cast<std::int32_t>(lfDropsAt - in) : -1;
+    k.cls = cls;
+    k.clsLast = clsLast;
+    k.clsPrev = clsPrev;
+    k.outDesig = outDesig;
+    k.outPlane = outPlane;
+    k.curClass = curClass;
+    if (escFor) k.escFor = static_cast<std::int32_t>(escFor - in);
+    k.desigBefore = desigBefore;
+    k.planeBefore = planeBefore;
+    if (!k.step()) break;
   }
+  k.finish();
+}
+
+template <BulkSrc kSrc, Out kOut, bool kNewline>
+void runOrdered(CconvRecord* rec, const BulkPlan& plan) {
+  // Byte orders are fixed in the loop where they matter: UTF-16 input, and
+  // UTF-16 written by arithmetic (the memo holds bytes in their order).
+  constexpr bool kIn = kSrc == BulkSrc::kUtf16;
+  constexpr bool kOut16 = kOut == Out::kUtf16;
+  if (kIn && plan.inBig) {
+    if (kOut16 && plan.outBig)
+      run<kSrc, kOut, kNewline, kIn, kOut16>(rec, plan);
+    else
+      run<kSrc, kOut, kNewline, kIn, false>(rec, plan);
+  } else {
+    if (kOut16 && plan.outBig)
+      run<kSrc, kOut, kNewline, false, kOut16>(rec, plan);
+    else
+      run<kSrc, kOut, kNewline, false, false>(rec, plan);
+  }
+}
+
+template <BulkSrc kSrc, Out kOut>
+void runWith(CconvRecord* rec, const BulkPlan& plan) {
+  if (plan.newline)
+    runOrdered<kSrc, kOut, true>(rec, plan);
+  else
+    runOrdered<kSrc, kOut, false>(rec, plan);
+}
+
+template <BulkSrc kSrc>
+void runFrom(CconvRecord* rec, const BulkPlan& plan) {
+  if constexpr (kSrc == BulkSrc::kUtf8 || kSrc == BulkSrc::kUtf16) {
+    if (plan.identity) {
+      if (plan.utf16Out)
+        runWith<kSrc, Out::kUtf16>(rec, plan);
+      else
+        runWith<kSrc, Out::kUtf8>(rec, plan);
+      return;
+    }
+  }
+  if (plan.isoTarget)
+    runWith<kSrc, Out::kIso>(rec, plan);
+  else
+    runWith<kSrc, Out::kMemo>(rec, plan);
+}
+
+// A table that is absent, or can never be loaded, makes its set the identity.
+inline bool neverTable(const CodeTable* t) {
+  return !t || (!ctableIsLoaded(t) && t->sourceName[0] == '\0');
+}
+
+// Whether a Unicode source and a Unicode target both take every value as
+// itself: the source's first set takes everything, and the target's only
+// set places everything with its own value.
+bool unicodeIdentity(const CconvRecord* rec) {
+  const RuleDef* src = reinterpret_cast<const RuleDef*>(rec->srcRule);
+  const RuleDef* dst = reinterpret_cast<const RuleDef*>(rec->dstRule);
+  if (!src || !src->charsets || src->charsets->count == 0) return false;
+  if (!dst || !dst->charsets || dst->charsets->count != 1) return false;
+  const CharsetDef* in = static_cast<const CharsetDef*>(src->charsets->items[0]);
+  const CharsetDef* out = static_cast<const CharsetDef*>(dst->charsets->items[0]);
+  if (!in || in->type == kSetUserArea || !neverTable(in->toUcs)) return false;
+  return out && out->type != kSetUserArea && out->id != kIdJisX0213 && out->bytenum != 0 &&
+         neverTable(out->toCode);
+}
+
+// The line end that a Unicode to Unicode conversion writes as itself (LF,
+// U+2028 or U+2029, whichever the line-end kind asks for), as the general
+// path converts it; 0 when none is. A CR never is: the LF after it is
+// dropped, which only the loop itself sees to.
+std::uint32_t keptLineEnd(const BulkPlan* plan) {
+  for (std::uint32_t v : {0x0Au, 0x2028u, 0x2029u}) {
+    unsigned char in[3], want[3];
+    std::int32_t n = 2, wantLen = 2;
+    if (plan->src == BulkSrc::kUtf8) {
+      const std::uint32_t bytes = utf8Of(v, &n);
+      for (std::int32_t i = 0; i < n; ++i) in[i] = static_cast<unsigned char>(bytes >> (8 * i));
+    } else {
+      in[0] = static_cast<unsigned char>(plan->inBig ? v >> 8 : v);
+      in[1] = static_cast<unsigned char>(plan->inBig ? v : v >> 8);
+    }
+    if (plan->utf16Out) {
+      want[0] = static_cast<unsigned char>(plan->outBig ? v >> 8 : v);
+      want[1] = static_cast<unsigned char>(plan->outBig ? v : v >> 8);
+    } else {
+      const std::uint32_t bytes = utf8Of(v, &wantLen);
+      for (std::int32_t i = 0; i < wantLen; ++i) want[i] = static_cast<unsigned char>(bytes >> (8 * i));
+    }
+    const std::uint64_t e = memoProbe(plan->memo, v, in, n);
+    if (!(e & memo::kReady) || memo::unitsOf(e) != 1 || memo::lenOf(e) != wantLen) continue;
+    bool same = true;
+    for (std::int32_t i = 0; i < wantLen; ++i)
+      same = same && static_cast<unsigned char>(memo::bytesOf(e) >> (8 * i)) == want[i];
+    if (same) return v;
+  }
+  return 0;
 }
 
 }  // namespace
 
+BulkPlan::~BulkPlan() { memoRelease(memo); }
+
 bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
-  plan->waitsForTables = false;
-  return prepare(rec, plan);
+  memoRelease(plan->memo);
+  plan->memo = nullptr;
+  plan->active = false;
+  // Byte order marks are the general path's; once they are seen to, the
+  // rest of the call may go the bulk way.
+  plan->afterMarks = rec->dstOptions.outWriteBom || rec->srcOptions.inDetectBom;
+  if (plan->afterMarks || rec->lang[0] != '\0') return false;
+  const RuleFunction dest = rec->destEntry->fn;
+  const RuleFunction encode = rec->constEntry->fn;
+  if (dest == sjisDecode || dest == cp932Decode)
+    plan->src = BulkSrc::kSjis;
+  else if (dest == destEucJp || dest == destEucJis2004)
+    plan->src = BulkSrc::kEuc;
+  else if (dest == iso2022jpDecode)
+    plan->src = BulkSrc::kIso2022;
+  else if (dest == destUtf8)
+    plan->src = BulkSrc::kUtf8;
+  else if (dest == destUtf16)
+    plan->src = BulkSrc::kUtf16;
+  else
+    return false;
+  // Targets whose writers the loop knows: how much of the buffer's end they
+  // leave unused.
+  std::int32_t reserve = 0;
+  plan->isoTarget = false;
+  if (encode == eucjpEncode) {
+    reserve = 1;
+  } else if (encode == iso2022jpEncode) {
+    plan->isoTarget = true;
+  } else if (encode == constUcs2) {
+    if (rec->dstOptions.ncrMode) return false;
+  } else if (encode != constUtf8 && encode != constUtf16 && encode != constUcs4 &&
+             encode != constShiftJis && encode != constShiftJis2004 && encode != constWindows31j &&
+             encode != constSame && encode != eucjpfixEncode) {
+    return false;
+  }
+  const bool unicodeSource = plan->src == BulkSrc::kUtf8 || plan->src == BulkSrc::kUtf16;
+  plan->identity = unicodeSource && (encode == constUtf8 || encode == constUtf16) && unicodeIdentity(rec);
+  plan->utf16Out = encode == constUtf16;
+  plan->inBig = rec->srcOptions.inBigEndian != 0;
+  plan->outBig = rec->dstOptions.outBigEndian != 0;
+  plan->newline = rec->dstOptions.newlineConvert != 0;
+  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, reserve);
+  if (!plan->memo) return false;
+  if (plan->identity) {
+    // The block kernels, looked up once per process (a race looks them up twice).
+    static std::atomic<int> vectorState{0};
+    static std::atomic<Utf8To16Kernel> to16{nullptr};
+    static std::atomic<Utf16To8Kernel> to8{nullptr};
+    if (vectorState.load(std::memory_order_acquire) == 0) {
+      to16.store(utf8To16Vector(), std::memory_order_relaxed);
+      to8.store(utf16To8Vector(), std::memory_order_relaxed);
+      vectorState.store(1, std::memory_order_release);
+    }
+    plan->to16 = to16.load(std::memory_order_relaxed);
+    plan->to8 = to8.load(std::memory_order_relaxed);
+    // Every ASCII value comes out as itself but the line ends when they are converted.
+    plan->asciiOn = true;
+    plan->asciiWidth = plan->utf16Out ? 2 : 1;
+    plan->ascii.lo = 0;
+    plan->ascii.ex[0] = plan->ascii.ex[2] = plan->newline ? 0x0A : 0x80;
+    plan->ascii.ex[1] = plan->newline ? 0x0D : 0x80;
+    // ASCII is copied from UTF-8 to UTF-8; between UTF-8 and UTF-16 the
+    // block kernels take it, or else it is widened or narrowed here.
+    const bool fromUtf8 = plan->src == BulkSrc::kUtf8;
+    if (fromUtf8 == !plan->utf16Out)
+      plan->asciiOn = fromUtf8;
+    else
+      plan->asciiOn = fromUtf8 ? plan->to16 == nullptr : plan->to8 == nullptr;
+    plan->keepLineEnd = plan->newline ? keptLineEnd(plan) : 0;
+  } else {
+    plan->asciiOn = plan->memo->asciiPlain;
+    plan->asciiWidth = plan->memo->asciiWidth;
+    plan->ascii = plan->memo->ascii;
+  }
+  plan->active = true;
+  return true;
 }
 
 void bulkConvert(CconvRecord* rec, BulkPlan& plan) {
-  switch (plan.dst) {
-    case Dst::kUtf8:
-      return runFrom<Dst::kUtf8>(rec, plan);
-    case Dst::kUtf16:
-      return runFrom<Dst::kUtf16>(rec, plan);
-    case Dst::kSjis:
-      return runFrom<Dst::kSjis>(rec, plan);
-    case Dst::kEucJp:
-      return runFrom<Dst::kEucJp>(rec, plan);
+  if (!plan.active) return;
+  // A table loaded since the memo was made (by this call or another) may
+  // change what a character gives: take the memo made from the tables now.
+  if (plan.memo->epoch != gTableEpoch.load(std::memory_order_acquire) && !bulkPrepare(rec, &plan))
+    return;
+  switch (plan.src) {
+    case BulkSrc::kSjis:
+      return runFrom<BulkSrc::kSjis>(rec, plan);
+    case BulkSrc::kEuc:
+      return runFrom<BulkSrc::kEuc>(rec, plan);
+    case BulkSrc::kIso2022:
+      return runFrom<BulkSrc::kIso2022>(rec, plan);
+    case BulkSrc::kUtf8:
+      return runFrom<BulkSrc::kUtf8>(rec, plan);
+    case BulkSrc::kUtf16:
+      return runFrom<BulkSrc::kUtf16>(rec, plan);
   }
 }
 

@@ -388,6 +388,10 @@ int dsLookup(const PtrList* tables, std::uint32_t key, std::uint32_t* value,
     CodeTable* t = static_cast<CodeTable*>(tables->items[i]);
     if (!t) continue;
     if (!ctableIsLoaded(t) && t->sourceName[0] != '\0') {
+      if (tProbeOnly) {
+        tProbeNeedsLoad = true;
+        continue;
+      }
       const bool taken = stateLock();
       if (!ctableIsLoaded(t)) ctableLoad(t);
       stateUnlock(taken);

@@ -26,6 +26,8 @@
 #include <cstdint>
 
 #include "defs/defs.h"
+#include "engine/blocks.h"
+#include "engine/memo.h"
 #include "frame/registry.h"
 #include "zrkvt16.h"
 
@@ -124,53 +126,35 @@ int oasysOnlineDecode(CconvRecord* rec);
 
 // The bulk path (bulk.cpp): what one conversion call needs to know, found
 // once per call by bulkPrepare.
-enum class BulkSrc { kSjis, kCp932, kEucJp, kUtf8, kUtf16 };
-enum class BulkDst { kUtf8, kUtf16, kSjis, kEucJp };
-constexpr std::uint32_t kBulkMaxSets = 8;
-// A placement already made during this call, for Shift_JIS and EUC-JP targets.
-struct BulkPlaced {
-  std::uint32_t ucs;
-  std::uint32_t set;  // index in BulkPlan::sets
-  std::uint32_t code;
-  std::uint32_t value;  // what the writer stores: the Shift_JIS pair, or the code
-};
-constexpr std::uint32_t kBulkMaxExtra = 4;
-constexpr std::uint32_t kBulkPlacedSlots = 1024;
-
 struct BulkPlan {
+  Memo* memo = nullptr;  // held until the plan goes
+  bool active = false;
+  bool afterMarks = false;  // not active only while a byte order mark is pending
   BulkSrc src = BulkSrc::kSjis;
-  BulkDst dst = BulkDst::kUtf8;
-  const CharsetDef* out = nullptr;   // Unicode targets: the only set
-  const RuleDef* dstRule = nullptr;  // Shift_JIS and EUC-JP targets: the rule and its sets
-  const CharsetDef* sets[kBulkMaxSets] = {};
-  const CodeTable* toCode[kBulkMaxSets] = {};  // null: the set takes every value as itself
-  const CodeTable* ds[kBulkMaxSets][kBulkMaxExtra] = {};  // the set's loaded extra tables
-  std::uint32_t dsCount[kBulkMaxSets] = {};
-  std::uint32_t setCount = 0;
-  bool hasUserArea = false;
-  const CharsetDef* latin = nullptr;  // Shift_JIS family: the sets the decoder asks for
-  const CharsetDef* kana = nullptr;
-  const CharsetDef* cp932[4] = {};     // JIS X 0208, NEC, IBM, user-defined, in that order
-  const CharsetDef* euc[4] = {};       // EUC-JP: the rule's ISO 646, kana, JIS X 0208, JIS X 0212
-  const CharsetDef* eucUcs[4] = {};    // ... and the charsets their Unicode values come from
-  const CharsetDef* ucsSet = nullptr;  // Unicode sources: the set that takes every value
+  bool isoTarget = false;
+  bool identity = false;  // Unicode to Unicode, every value as itself
+  bool utf16Out = false;
   bool inBig = false;
   bool outBig = false;
-  // Not ready only because a table the general path loads on first use is
-  // still on file: worth asking again once some characters went that way.
-  bool waitsForTables = false;
-  // Which slots of `placed` hold a placement; the slots themselves are left
-  // uninitialised, so that a call converting a few characters stays cheap.
-  std::uint64_t placedValid[kBulkPlacedSlots / 64] = {};
-  BulkPlaced placed[kBulkPlacedSlots];
+  bool newline = false;
+  bool asciiOn = false;  // runs of plain ASCII are copied (or widened, or narrowed)
+  Utf8To16Kernel to16 = nullptr;  // Unicode to Unicode: block kernels, when the
+  Utf16To8Kernel to8 = nullptr;   // processor has them
+  std::uint32_t keepLineEnd = 0;  // the line end written as itself, if any
+  std::int32_t asciiWidth = 1;
+  PlainAscii ascii;
+  BulkPlan() = default;
+  BulkPlan(const BulkPlan&) = delete;
+  BulkPlan& operator=(const BulkPlan&) = delete;
+  ~BulkPlan();
 };
 
 // Whether the record's conversion has a bulk path; fills the plan when so.
 bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan);
-// Converts the run of ordinary characters at inPos, leaving the record as
-// the driver loop would after the last of them (nothing when the first is
-// not ordinary). Called by the driver with status CCONV_NEXT; it stops
-// before anything the general path must see.
+// Converts the run of characters at inPos that the bulk path can take, and
+// leaves the record as the driver loop leaves it just before the last of
+// them, which the general path then converts (nothing changes when fewer
+// than two could be taken). Called by the driver with status CCONV_NEXT.
 void bulkConvert(CconvRecord* rec, BulkPlan& plan);
 
 }  // namespace zk

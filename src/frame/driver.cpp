@@ -198,14 +198,9 @@ extern "C" ZRKVT16_API uint32_t cconvChgCharset(CconvRecord* rec, const CconvSrc
   return CCONV_OK;
 }
 
-extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
-  using namespace zk;
-  if (!rec) return CCONV_ERROR;
-  if (!rec->destEntry || !rec->constEntry || !rec->destEntry->fn || !rec->constEntry->fn ||
-      buffersUnusable(rec)) {
-    rec->status = CCONV_ERROR;
-    return CCONV_ERROR;
-  }
+namespace zk {
+
+std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
   const RuleFunction dest = rec->destEntry->fn;
   const RuleFunction encode = rec->constEntry->fn;
   const bool skipInvalid = rec->srcOptions.skipInvalid != 0;
@@ -216,21 +211,16 @@ extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
   // character to write again.
   if (rec->status == CCONV_OUTPUT_FULL && !somethingPending(rec)) rec->status = CCONV_NEXT;
   BulkPlan plan;
-  bool bulk = bulkPrepare(rec, &plan);
-  std::uint32_t sinceRetry = 0;
+  bool bulk = useBulk && bulkPrepare(rec, &plan);
 
   for (;;) {
     std::uint32_t status = rec->status;
     if (status == CCONV_NEXT || status == CCONV_NEED_INPUT) {
       // Ordinary characters go through the bulk path; the one it stops at
-      // (if any) through the general path below.
-      if (status == CCONV_NEXT) {
-        if (!bulk && plan.waitsForTables && ++sinceRetry >= 64) {
-          sinceRetry = 0;
-          bulk = bulkPrepare(rec, &plan);
-        }
-        if (bulk) bulkConvert(rec, plan);
-      }
+      // (and the last one it took) through the general path below.
+      if (!bulk && plan.afterMarks && !rec->srcOptions.inDetectBom && !rec->dstOptions.outWriteBom)
+        bulk = bulkPrepare(rec, &plan);
+      if (bulk && status == CCONV_NEXT) bulkConvert(rec, plan);
       if (rec->inPos >= rec->inLen) {
         rec->status = CCONV_OK;
         return CCONV_OK;
@@ -298,6 +288,19 @@ extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
     if (status == CCONV_NEXT || status == CCONV_CHAR) continue;
     return status;
   }
+}
+
+}  // namespace zk
+
+extern "C" ZRKVT16_API uint32_t cconvConvert(CconvRecord* rec) {
+  using namespace zk;
+  if (!rec) return CCONV_ERROR;
+  if (!rec->destEntry || !rec->constEntry || !rec->destEntry->fn || !rec->constEntry->fn ||
+      buffersUnusable(rec)) {
+    rec->status = CCONV_ERROR;
+    return CCONV_ERROR;
+  }
+  return driverRun(rec, true);
 }
 
 extern "C" ZRKVT16_API uint32_t cconvTermConvert(CconvRecord* rec) {

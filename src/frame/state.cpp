@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "defs/defs.h"
+#include "engine/memo.h"
 #include "frame/registry.h"
 #include "platform/platform.h"
 
@@ -18,6 +19,7 @@ std::atomic<bool> gCharsetIndexed{false};
 namespace {
 
 void tearDown() {
+  memoFreeAll();
   if (gState.rules) {
     for (std::uint32_t i = 0; i < gState.rules->count; ++i)
       ruleDefDestroy(static_cast<RuleDef*>(gState.rules->items[i]));

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <new>
 
 #include "frame/state.h"
 #include "platform/platform.h"
@@ -29,8 +28,10 @@ namespace zk {
 
 const char kPathSeparator = '/';
 
+// Plain pthreads rather than std::recursive_mutex: the library then needs
+// nothing from the C++ runtime, which a host need not load for it.
 struct PlatformLock {
-  std::recursive_mutex threads;
+  pthread_mutex_t threads;
   char name[64];
   char path[PATH_MAX + 80];  // the bound lock file; empty while unbound
   int fd;                    // -1 while unbound
@@ -74,11 +75,21 @@ bool takeFileLock(PlatformLock* lock) {
 }  // namespace
 
 PlatformLock* platformLockCreate(const char* name) {
-  auto* lock = new (std::nothrow) PlatformLock;
+  auto* lock = static_cast<PlatformLock*>(std::calloc(1, sizeof(PlatformLock)));
   if (!lock) return nullptr;
+  pthread_mutexattr_t attr;
+  bool made = pthread_mutexattr_init(&attr) == 0;
+  made = made && pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
+         pthread_mutex_init(&lock->threads, &attr) == 0;
+  pthread_mutexattr_destroy(&attr);
+  if (!made) {
+    std::free(lock);
+    return nullptr;
+  }
   if (std::snprintf(lock->name, sizeof lock->name, "%s.lock", name) >=
       static_cast<int>(sizeof lock->name)) {
-    delete lock;
+    pthread_mutex_destroy(&lock->threads);
+    std::free(lock);
     return nullptr;
   }
   lock->path[0] = '\0';
@@ -93,12 +104,17 @@ PlatformLock* platformLockCreate(const char* name) {
 void platformLockDestroy(PlatformLock* lock) {
   if (!lock) return;
   if (lock->fd >= 0) close(lock->fd);
-  delete lock;
+  pthread_mutex_destroy(&lock->threads);
+  std::free(lock);
 }
 
 void platformLockBind(PlatformLock* lock, const char* dir) {
   if (!lock || !dir || !dir[0]) return;
-  std::lock_guard<std::recursive_mutex> guard(lock->threads);
+  struct Guard {
+    pthread_mutex_t* m;
+    ~Guard() { pthread_mutex_unlock(m); }
+  } guard{&lock->threads};
+  pthread_mutex_lock(&lock->threads);
   if (lock->bindTried) return;
   lock->bindTried = true;
   // An absolute name, so that a forked child reopens the same file whatever
@@ -120,7 +136,7 @@ void platformLockBind(PlatformLock* lock, const char* dir) {
 
 bool platformLockAcquire(PlatformLock* lock) {
   if (!lock) return false;
-  lock->threads.lock();
+  pthread_mutex_lock(&lock->threads);
   if (lock->depth == 0 && lock->fd >= 0) {
     // A forked child shares its parent's open file, and with it the flock:
     // it needs a descriptor of its own to be excluded from its parent.
@@ -142,7 +158,7 @@ void platformLockRelease(PlatformLock* lock) {
     flock(lock->fd, LOCK_UN);
     lock->flocked = false;
   }
-  lock->threads.unlock();
+  pthread_mutex_unlock(&lock->threads);
 }
 
 bool platformModulePath(char* buf, std::size_t size) {
@@ -182,11 +198,15 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx) {
   int count = 0, cap = 0;
   while (struct dirent* e = readdir(d)) {
     if (!endsWithXml(e->d_name)) continue;
-    char full[4096];
-    struct stat st;
-    if (std::snprintf(full, sizeof full, "%s%s", dir, e->d_name) >= static_cast<int>(sizeof full) ||
-        stat(full, &st) != 0 || !S_ISREG(st.st_mode))
-      continue;
+    // The entry's own type answers for regular files without a stat call;
+    // links and file systems that do not say are asked.
+    if (e->d_type != DT_REG) {
+      char full[4096];
+      struct stat st;
+      if (std::snprintf(full, sizeof full, "%s%s", dir, e->d_name) >= static_cast<int>(sizeof full) ||
+          stat(full, &st) != 0 || !S_ISREG(st.st_mode))
+        continue;
+    }
     if (count == cap) {
       int ncap = cap ? cap * 2 : 16;
       auto* grown = static_cast<char**>(std::realloc(names, sizeof(char*) * ncap));

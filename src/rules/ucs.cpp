@@ -159,7 +159,9 @@ int ucs2InWindows31j(const CconvRecord* rec) {
     const CharsetDef* set = static_cast<const CharsetDef*>(w31j->charsets->items[i]);
     if (set->type == kSetUserArea) continue;
     CodeTable* toCode = set->toCode;
-    if (toCode && !ctableIsLoaded(toCode) && toCode->sourceName[0] != '\0') {
+    if (toCode && !ctableIsLoaded(toCode) && toCode->sourceName[0] != '\0' && tProbeOnly) {
+      tProbeNeedsLoad = true;
+    } else if (toCode && !ctableIsLoaded(toCode) && toCode->sourceName[0] != '\0') {
       // Only a target's tables are loaded when it is prepared. Unloaded, this
       // table would count as the identity and take every character, so the
       // answer would depend on what the process converted before.

@@ -22,7 +22,7 @@ inline const RuleDef* ucsSrcRule(const CconvRecord* rec) {
 // Cheap pre-test for the base-plus-combining look-ahead: true for exactly the
 // base code points of the JIS X 0213 pair table, so that other text (most
 // kana included) skips the second read.
-inline bool ucsMayBePairBase(std::uint32_t v) {
+constexpr bool ucsMayBePairBase(std::uint32_t v) {
   if (v < 0x00E6 || v > 0x31F7) return false;  // kanji and ASCII leave at once
   // clang-format off
   switch (v) {

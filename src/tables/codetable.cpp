@@ -6,6 +6,18 @@
 
 namespace zk {
 
+std::atomic<std::uint32_t> gTableEpoch{0};
+
+// Slabs hold this many pages: just above the size from which the C library
+// maps fresh (zero) memory instead of clearing heap memory.
+constexpr std::uint32_t kSlabPages = 8;
+
+struct CodeSlab {
+  CodeSlab* next;
+  alignas(64) CodePage pages[kSlabPages];
+};
+
+
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction) {
   auto* t = static_cast<CodeTable*>(std::calloc(1, sizeof(CodeTable)));
   if (!t) return nullptr;
@@ -25,10 +37,14 @@ void ctableDestroy(CodeTable* t) {
   if (!t) return;
   for (std::uint32_t i = 0; t->blocks && i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
   ptrListDestroy(t->blocks);
-  for (CodePage** mid : t->pages) {
-    if (!mid) continue;
-    for (std::uint32_t j = 0; j < 4096; ++j) std::free(mid[j]);
-    std::free(mid);
+  if (t->high) {
+    for (CodePage** mid : *t->high) std::free(mid);
+    std::free(t->high);
+  }
+  while (t->slabs) {
+    CodeSlab* next = t->slabs->next;
+    std::free(t->slabs);
+    t->slabs = next;
   }
   std::free(t);
 }
@@ -41,30 +57,52 @@ void ctableListDestroy(PtrList* list) {
 
 namespace {
 
+CodePage* newPage(CodeTable* t) {
+  if (t->slabLeft == 0) {
+    auto* slab = static_cast<CodeSlab*>(std::calloc(1, sizeof(CodeSlab)));
+    if (!slab) return nullptr;
+    slab->next = t->slabs;
+    t->slabs = slab;
+    t->slabLeft = kSlabPages;
+  }
+  return &t->slabs->pages[kSlabPages - t->slabLeft--];
+}
+
 // The page of `key`, made (zero-filled) when it does not exist yet.
 CodePage* pageFor(CodeTable* t, std::uint32_t key) {
-  CodePage**& mid = t->pages[key >> 24];
+  if (key < kFlatKeys) {
+    CodePage*& page = t->flat[key >> 12];
+    if (!page) page = newPage(t);
+    return page;
+  }
+  if (!t->high) {
+    t->high = static_cast<CodePage** (*)[256]>(std::calloc(1, sizeof *t->high));
+    if (!t->high) return nullptr;
+  }
+  CodePage**& mid = (*t->high)[key >> 24];
   if (!mid) {
     mid = static_cast<CodePage**>(std::calloc(4096, sizeof(CodePage*)));
     if (!mid) return nullptr;
   }
   CodePage*& page = mid[(key >> 12) & 0xFFF];
-  if (!page) {
-    page = static_cast<CodePage*>(std::calloc(1, sizeof(CodePage)));
-    if (page && key < kFlatKeys) t->flat[key >> 12] = page;
-  }
+  if (!page) page = newPage(t);
   return page;
 }
 
 // Marks [first, last] covered; the range spans at most two aligned pages,
-// both of which already exist.
+// both of which already exist. Whole 64-bit words at a time.
 void cover(CodeTable* t, std::uint32_t first, std::uint32_t last) {
   for (std::uint64_t k = first; k <= last;) {
     CodePage* page = pageFor(t, static_cast<std::uint32_t>(k));
-    std::uint64_t pageEnd = (k | 0xFFF) < last ? (k | 0xFFF) : last;
-    for (std::uint64_t j = k; j <= pageEnd; ++j) {
-      std::uint32_t i = static_cast<std::uint32_t>(j) & 0xFFF;
-      page->covered[i >> 6] |= std::uint64_t{1} << (i & 63);
+    const std::uint64_t pageEnd = (k | 0xFFF) < last ? (k | 0xFFF) : last;
+    std::uint32_t i = static_cast<std::uint32_t>(k) & 0xFFF;
+    const std::uint32_t end = static_cast<std::uint32_t>(pageEnd) & 0xFFF;
+    while (i <= end) {
+      const std::uint32_t bit = i & 63;
+      const std::uint32_t n = end - i + 1 < 64 - bit ? end - i + 1 : 64 - bit;
+      const std::uint64_t mask = n == 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << n) - 1) << bit;
+      page->covered[i >> 6] |= mask;
+      i += n;
     }
     k = pageEnd + 1;
   }
@@ -77,6 +115,14 @@ std::uint32_t cutToWidth(std::uint32_t value, std::uint16_t width) {
 }  // namespace
 
 int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
+  CodePage* covering = const_cast<CodePage*>(ctablePage(t, key));
+  if (covering && ctableCovers(t, key) && t->hasEntries) {
+    // A key some block already covers: nothing to make.
+    covering->values[key & 0xFFF] = cutToWidth(value, t->width);
+    if (key < t->minKey) t->minKey = key;
+    else if (key > t->maxKey) t->maxKey = key;
+    return 1;
+  }
   if (!ctableCovers(t, key)) {
     // A new block starts at the key itself. Make every page it touches
     // before changing anything, so that no memory failure leaves it half made.

@@ -46,13 +46,23 @@ struct CodeTable {
   std::int32_t loadAttempts;
   std::atomic<std::uint32_t> loaded;  // release-stored by the loader
   std::uint32_t hasEntries;
-  CodePage** pages[256];  // pages[key >> 24][(key >> 12) & 0xFFF]
-  // The same pages for keys below kFlatKeys, one load away: nearly every
-  // look-up (Unicode's first two planes, JIS codes) lands there.
+  // Pages of keys below kFlatKeys, one load away: nearly every look-up
+  // (Unicode's first two planes, JIS codes) lands there.
   CodePage* flat[32];
+  // Pages of the keys above: (*high)[key >> 24][(key >> 12) & 0xFFF], made
+  // when the first such key is stored.
+  CodePage** (*high)[256];
+  // Pages come from slabs of several, taken from the system already zeroed,
+  // so that only the parts of a page that hold values are ever touched.
+  struct CodeSlab* slabs;
+  std::uint32_t slabLeft;  // pages of the newest slab not handed out
 };
 
 constexpr std::uint32_t kFlatKeys = 32 * kBlockKeys;
+
+// Advanced just before any table becomes loaded: tables change in no other
+// way, so what was derived from them at one value still holds while it stays.
+extern std::atomic<std::uint32_t> gTableEpoch;
 
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction);
 void ctableDestroy(CodeTable* table);
@@ -74,7 +84,8 @@ inline bool ctableIsLoaded(const CodeTable* table) {
 
 inline const CodePage* ctablePage(const CodeTable* table, std::uint32_t key) {
   if (key < kFlatKeys) return table->flat[key >> 12];
-  CodePage* const* mid = table->pages[key >> 24];
+  if (!table->high) return nullptr;
+  CodePage* const* mid = (*table->high)[key >> 24];
   return mid ? mid[(key >> 12) & 0xFFF] : nullptr;
 }
 

@@ -246,8 +246,10 @@ bool compileText(CodeTable* t, const char* path, CompiledWriter* out) {
 void markLoaded(CodeTable* t) {
   // A table with at most one distinct key counts as loaded only when that key
   // is a plausible code; otherwise the next request marks it without reading.
-  if (t->maxKey != t->minKey || (t->minKey != 0 && t->minKey < 0x10000000u))
+  if (t->maxKey != t->minKey || (t->minKey != 0 && t->minKey < 0x10000000u)) {
+    gTableEpoch.fetch_add(1, std::memory_order_acq_rel);
     t->loaded.store(1, std::memory_order_release);
+  }
 }
 
 }  // namespace
@@ -255,6 +257,7 @@ void markLoaded(CodeTable* t) {
 void ctableLoad(CodeTable* t) {
   if (!t || t->sourceName[0] == '\0' || ctableIsLoaded(t)) return;
   if (++t->loadAttempts != 0) {
+    gTableEpoch.fetch_add(1, std::memory_order_acq_rel);
     t->loaded.store(1, std::memory_order_release);
     return;
   }

@@ -1,0 +1,597 @@
+// Block kernels between UTF-8 and UTF-16 (see blocks.h).
+//
+// UTF-8 steps find their four characters from where continuation bytes lie
+// (a table from the 12-bit mask of character ends to the lengths, and the
+// byte moves that gather each character into a 16-bit lane) and then check
+// that each character starts with the lead byte its length needs; anything
+// else is left to the general path, which reads ill-formed bytes its own way.
+// UTF-16 steps write each unit as one to three bytes into a 32-bit lane and
+// pack the lanes with a table indexed by the four lengths; the packed bytes
+// are merged with what the buffer held beyond them before the 16-byte store,
+// so no byte past the output is changed.
+//
+// The SSSE3 versions are ordinary functions compiled for that instruction
+// set and only called after a run-time check, so the library itself runs on
+// any x86-64.
+#include "engine/blocks.h"
+
+#include "engine/simd.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <tmmintrin.h>
+#define ZK_BLOCKS_SSSE3 1
+#endif
+
+namespace zk {
+
+namespace {
+
+// ---- tables ----
+
+struct Utf8Step {
+  std::uint8_t consumed;
+  std::uint8_t starts[4];             // where each character begins
+  std::uint16_t lead1, lead2, lead3;  // starts of one-, two- and three-byte characters
+  std::int8_t gatherP[16];            // lane i: the character's last byte, and the one before
+  std::int8_t gatherQ[16];            // lane i: the lead byte of a three-byte character
+};
+
+constexpr std::uint8_t kNoStep = 81;
+
+struct Utf8Tables {
+  std::uint8_t byEnds[4096] = {};  // the step for a mask of character ends, or kNoStep
+  Utf8Step steps[81] = {};
+  constexpr Utf8Tables() {
+    for (int id = 0; id < 81; ++id) {
+      Utf8Step& s = steps[id];
+      for (int i = 0; i < 16; ++i) s.gatherP[i] = s.gatherQ[i] = -1;
+      int start = 0;
+      for (int j = 0, rest = id; j < 4; ++j, rest /= 3) {
+        const int len = rest % 3 + 1, end = start + len - 1;
+        s.starts[j] = static_cast<std::uint8_t>(start);
+        const std::uint16_t bit = static_cast<std::uint16_t>(1u << start);
+        if (len == 1) s.lead1 |= bit;
+        if (len == 2) s.lead2 |= bit;
+        if (len == 3) s.lead3 |= bit;
+        s.gatherP[2 * j] = static_cast<std::int8_t>(end);
+        if (len >= 2) s.gatherP[2 * j + 1] = static_cast<std::int8_t>(end - 1);
+        if (len == 3) s.gatherQ[2 * j] = static_cast<std::int8_t>(start);
+        start = end + 1;
+      }
+      s.consumed = static_cast<std::uint8_t>(start);
+    }
+    for (int ends = 0; ends < 4096; ++ends) {
+      int id = 0, scale = 1, start = 0, found = 0;
+      for (int i = 0; i < 12 && found < 4; ++i) {
+        if (!((ends >> i) & 1)) continue;
+        const int len = i - start + 1;
+        if (len > 3) break;
+        id += (len - 1) * scale;
+        scale *= 3;
+        start = i + 1;
+        ++found;
+      }
+      byEnds[ends] = found == 4 ? static_cast<std::uint8_t>(id) : kNoStep;
+    }
+  }
+};
+constexpr Utf8Tables kUtf8Tables;
+
+// Packing four 32-bit lanes of one to three UTF-8 bytes, indexed by the sum
+// of (length - 1) << (2 * lane).
+struct Utf16Packing {
+  std::int8_t pack[256][16] = {};
+  std::uint8_t length[256] = {};
+  constexpr Utf16Packing() {
+    for (int idx = 0; idx < 256; ++idx) {
+      int n = 0;
+      bool valid = true;
+      for (int j = 0; j < 4; ++j) {
+        const int len = ((idx >> (2 * j)) & 3) + 1;
+        if (len > 3) valid = false;
+        for (int k = 0; k < len && valid; ++k) pack[idx][n++] = static_cast<std::int8_t>(4 * j + k);
+      }
+      for (int k = n; k < 16; ++k) pack[idx][k] = -1;
+      length[idx] = valid ? static_cast<std::uint8_t>(n) : 0;
+    }
+  }
+};
+constexpr Utf16Packing kUtf16Packing;
+
+// ---- what both versions share ----
+
+inline bool isCombining(std::uint32_t u) { return u == 0x309A || (u >= 0x2E5 && u <= 0x301); }
+
+inline bool isLineEnd(std::uint32_t u) { return u == 0x0A || u == 0x0D || u == 0x2028 || u == 0x2029; }
+
+// With line ends converted, every line end but the one written as itself
+// (`keep`, 0 for none) stops a step.
+inline bool stops(std::uint32_t u, bool newline, std::uint32_t keep) {
+  return isCombining(u) || (newline && isLineEnd(u) && u != keep);
+}
+
+// Where a step of four values stops: the first value that stops it (4 for
+// none); `partial` when it is a line end, before which the step is written.
+inline int firstStop(const std::uint32_t* u, bool newline, std::uint32_t keep, bool* partial) {
+  for (int j = 0; j < 4; ++j)
+    if (stops(u[j], newline, keep)) {
+      *partial = !isCombining(u[j]);
+      return j;
+    }
+  *partial = false;
+  return 4;
+}
+
+// Whether a combining mark, or bytes the UTF-8 reader skips, may start at q.
+inline bool utf8MayCombine(const unsigned char* q) {
+  if (q[0] == 0xE3) return q[1] == 0x82 && q[2] == 0x9A;
+  return q[0] == 0xCB || q[0] == 0xCC || q[0] >= 0xFE;
+}
+
+inline std::uint32_t unitAt(const unsigned char* p, bool big) {
+  return big ? (std::uint32_t{p[0]} << 8) | p[1] : (std::uint32_t{p[1]} << 8) | p[0];
+}
+
+inline void putUnit(unsigned char* p, std::uint32_t u, bool big) {
+  p[0] = static_cast<unsigned char>(big ? u >> 8 : u);
+  p[1] = static_cast<unsigned char>(big ? u : u >> 8);
+}
+
+inline std::uint32_t utf8Length(std::uint32_t u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
+
+}  // namespace
+
+BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 16 && outLeft - r.out >= 32) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 16; ++i) ascii = ascii && p[i] < 0x80 && !stops(p[i], newline, keep);
+    if (ascii) {
+      for (int i = 0; i < 16; ++i) putUnit(out + r.out + 2 * i, p[i], big);
+      r.prev = r.in + 14;
+      r.last = r.in + 15;
+      r.in += 16;
+      r.out += 32;
+      r.chars += 16;
+      continue;
+    }
+    // The next four characters as the continuation bytes delimit them: a
+    // start byte and the continuation bytes after it (at most two), which
+    // must end by byte 12 and start with the lead byte of their length.
+    // Four three-byte leads are taken as they are: the reader takes the two
+    // bytes after each lead whatever they are.
+    std::uint32_t u[4];
+    std::size_t at = 0, starts[5];
+    bool ok = true;
+    const bool threes = (p[0] & 0xF0) == 0xE0 && (p[3] & 0xF0) == 0xE0 && (p[6] & 0xF0) == 0xE0 &&
+                        (p[9] & 0xF0) == 0xE0;
+    for (int j = 0; j < 4 && ok; ++j) {
+      starts[j] = at;
+      std::size_t len = 3;
+      if (!threes) {
+        len = 1;
+        while (len <= 3 && at + len < 13 && (p[at + len] & 0xC0) == 0x80) ++len;
+      }
+      const std::uint32_t b = p[at];
+      ok = at + len <= 12 && (len == 1 ? b < 0x80 : len == 2 ? (b & 0xE0) == 0xC0 : len == 3 && (b & 0xF0) == 0xE0);
+      if (!ok) break;
+      u[j] = len == 1 ? b
+             : len == 2 ? ((b & 0x1Fu) << 6) | (p[at + 1] & 0x3Fu)
+                        : ((b & 0x0Fu) << 12) | ((p[at + 1] & 0x3Fu) << 6) | (p[at + 2] & 0x3Fu);
+      at += len;
+    }
+    starts[4] = at;
+    if (!ok) {
+      r.hold = 4;
+      break;
+    }
+    bool partial;
+    const int stop = firstStop(u, newline, keep, &partial);
+    const int take = stop < 4 ? (partial ? stop : 0) : utf8MayCombine(p + at) ? 0 : 4;
+    for (int j = 0; j < take; ++j) putUnit(out + r.out + 2 * j, u[j], big);
+    if (take >= 2) {
+      r.prev = r.in + starts[take - 2];
+      r.last = r.in + starts[take - 1];
+    } else if (take == 1) {
+      r.prev = r.last;
+      r.last = r.in;
+    }
+    r.in += starts[take];
+    r.out += 2 * static_cast<std::size_t>(take);
+    r.chars += static_cast<std::size_t>(take);
+    if (take < 4) {
+      r.hold = stop < 4 ? (partial ? 1 : stop + 1) : 4;
+      break;
+    }
+  }
+  return r;
+}
+
+BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 18 && outLeft - r.out >= 40) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 8; ++i) {
+      const std::uint32_t u = unitAt(p + 2 * i, big);
+      ascii = ascii && u < 0x80 && !stops(u, newline, keep);
+    }
+    if (ascii) {
+      for (int i = 0; i < 8; ++i) out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
+      r.prev = r.in + 12;
+      r.last = r.in + 14;
+      r.in += 16;
+      r.out += 8;
+      r.chars += 8;
+      continue;
+    }
+    // Eight units of three bytes, else four of any length; before a line
+    // end, those before it.
+    const bool nextCombines = isCombining(unitAt(p + 16, big));
+    bool threes = !nextCombines;
+    for (int i = 0; i < 8; ++i) {
+      const std::uint32_t u = unitAt(p + 2 * i, big);
+      threes = threes && u >= 0x800 && (u < 0xD800 || u > 0xDFFF) && !stops(u, newline, keep);
+    }
+    int units = threes ? 8 : 4;
+    if (!threes) {
+      for (int i = 0; i < 4; ++i) {
+        const std::uint32_t u = unitAt(p + 2 * i, big);
+        const bool surrogate = u >= 0xD800 && u <= 0xDFFF;
+        if (!surrogate && !stops(u, newline, keep)) continue;
+        const bool partial = !surrogate && !isCombining(u);
+        r.hold = partial ? 1 : static_cast<std::size_t>(i) + 1;
+        units = partial ? i : 0;
+        break;
+      }
+      if (units == 4 && isCombining(unitAt(p + 8, big))) {
+        r.hold = 4;
+        units = 0;
+      }
+    }
+    for (int i = 0; i < units; ++i) {
+      const std::uint32_t u = unitAt(p + 2 * i, big);
+      unsigned char* q = out + r.out;
+      if (utf8Length(u) == 1) {
+        q[0] = static_cast<unsigned char>(u);
+      } else if (utf8Length(u) == 2) {
+        q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+        q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      } else {
+        q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+        q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+        q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      }
+      r.out += utf8Length(u);
+    }
+    if (units >= 2) r.prev = r.in + 2 * static_cast<std::size_t>(units) - 4;
+    if (units == 1) r.prev = r.last;
+    if (units >= 1) r.last = r.in + 2 * static_cast<std::size_t>(units) - 2;
+    r.in += 2 * static_cast<std::size_t>(units);
+    r.chars += static_cast<std::size_t>(units);
+    if (r.hold) break;
+  }
+  return r;
+}
+
+#if ZK_BLOCKS_SSSE3
+
+namespace {
+
+// Lanes of 16 bits within [lo, lo + n] (unsigned).
+[[gnu::target("ssse3")]] inline __m128i inRange16(__m128i v, short lo, short n) {
+  const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(lo));
+  return _mm_cmpeq_epi16(_mm_subs_epu16(d, _mm_set1_epi16(n)), _mm_setzero_si128());
+}
+
+// Line ends in 16-bit lanes, but the one written as itself.
+[[gnu::target("ssse3")]] inline __m128i lineEndLanes(__m128i u, __m128i keep) {
+  const __m128i ends = _mm_or_si128(inRange16(u, 0x2028, 1), _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x0A)),
+                                                                          _mm_cmpeq_epi16(u, _mm_set1_epi16(0x0D))));
+  return _mm_andnot_si128(_mm_cmpeq_epi16(u, keep), ends);
+}
+
+[[gnu::target("ssse3")]] inline __m128i stopLanes(__m128i u, bool newline, __m128i keep) {
+  __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x309A)), inRange16(u, 0x2E5, 0x301 - 0x2E5));
+  if (newline) bad = _mm_or_si128(bad, lineEndLanes(u, keep));
+  return bad;
+}
+
+[[gnu::target("ssse3")]] inline __m128i load(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+template <bool kBig, bool kNewline>
+[[gnu::target("ssse3")]] BlockResult utf8To16Steps(const unsigned char* in, std::size_t inLeft,
+                                                   unsigned char* out, std::size_t outLeft,
+                                                   std::uint32_t keep) {
+  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  // ASCII line ends that stop a step, as bytes (0x80 never matches ASCII).
+  const __m128i stopLf = _mm_set1_epi8(static_cast<char>(keep == 0x0A ? 0x80 : 0x0A));
+  const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  // Four three-byte characters: lanes of lead << 8 | second byte, and third byte.
+  const __m128i pickA = _mm_setr_epi8(1, 0, 4, 3, 7, 6, 10, 9, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i pickB = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i x0F = _mm_set1_epi16(0x0F), x3F = _mm_set1_epi16(0x3F), x7F = _mm_set1_epi16(0x7F);
+  const __m128i xF0 = _mm_set1_epi8(static_cast<char>(0xF0)), xE0 = _mm_set1_epi8(static_cast<char>(0xE0));
+  const __m128i xC0 = _mm_set1_epi8(static_cast<char>(0xC0)), x80 = _mm_set1_epi8(static_cast<char>(0x80));
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  while (inLeft - i >= 16 && outLeft - o >= 32) {
+    const unsigned char* p = in + i;
+    const __m128i v = load(p);
+    const int high = _mm_movemask_epi8(v);
+    if (high == 0 && !(kNewline && _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, stopLf),
+                                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)))))) {
+      const __m128i a = kBig ? _mm_unpacklo_epi8(zero, v) : _mm_unpacklo_epi8(v, zero);
+      const __m128i b = kBig ? _mm_unpackhi_epi8(zero, v) : _mm_unpackhi_epi8(v, zero);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 16), b);
+      prev = i + 14;
+      last = i + 15;
+      i += 16;
+      o += 32;
+      chars += 16;
+      continue;
+    }
+    const std::uint32_t lead3 = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, xF0), xE0)));
+    __m128i u;
+    const std::uint8_t* starts;
+    std::size_t consumed;
+    static constexpr std::uint8_t kThrees[4] = {0, 3, 6, 9};
+    if ((lead3 & 0x249) == 0x249) {
+      // Four three-byte characters: the reader takes the two bytes after
+      // each lead whatever they are.
+      const __m128i a = _mm_shuffle_epi8(v, pickA);
+      const __m128i b = _mm_shuffle_epi8(v, pickB);
+      u = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(a, 8), x0F), 12),
+                                    _mm_slli_epi16(_mm_and_si128(a, x3F), 6)),
+                       _mm_and_si128(b, x3F));
+      starts = kThrees;
+      consumed = 12;
+    } else {
+      const std::uint32_t cont = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, xC0), x80)));
+      const std::uint8_t id = kUtf8Tables.byEnds[(~cont >> 1) & 0xFFF];
+      if (id == kNoStep) {
+        hold = 4;
+        break;
+      }
+      const Utf8Step& s = kUtf8Tables.steps[id];
+      const std::uint32_t begins = s.lead1 | s.lead2 | s.lead3;
+      const std::uint32_t lead2 =
+          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, xE0), xC0)));
+      if ((~static_cast<std::uint32_t>(high) & begins) != s.lead1 || (lead2 & begins) != s.lead2 ||
+          (lead3 & begins) != s.lead3) {
+        hold = 4;
+        break;
+      }
+      const __m128i pq = _mm_shuffle_epi8(v, load(s.gatherP));
+      const __m128i q = _mm_shuffle_epi8(v, load(s.gatherQ));
+      u = _mm_or_si128(_mm_or_si128(_mm_and_si128(pq, x7F), _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(pq, 8), x3F), 6)),
+                       _mm_slli_epi16(_mm_and_si128(q, x0F), 12));
+      starts = s.starts;
+      consumed = s.consumed;
+    }
+    const __m128i outU = kBig ? _mm_shuffle_epi8(u, swap) : u;
+    const int stopBits = _mm_movemask_epi8(stopLanes(u, kNewline, keep16)) & 0xFF;
+    if (stopBits == 0 && !utf8MayCombine(p + consumed)) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), outU);
+      prev = i + starts[2];
+      last = i + starts[3];
+      i += consumed;
+      o += 8;
+      chars += 4;
+      continue;
+    }
+    // Stopped: before a line end the characters before it are written.
+    const int j = stopBits ? __builtin_ctz(static_cast<unsigned>(stopBits)) / 2 : 4;
+    const int combining = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x309A)),
+                                                         inRange16(u, 0x2E5, 0x301 - 0x2E5)));
+    const bool partial = j < 4 && !((combining >> (2 * j)) & 1);
+    hold = j == 4 ? 4 : partial ? 1 : static_cast<std::size_t>(j) + 1;
+    if (partial && j > 0) {
+      alignas(16) unsigned char units[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(units), outU);
+      copyUpTo16(out + o, units, static_cast<std::uint32_t>(2 * j));
+      if (j >= 2) {
+        prev = i + starts[j - 2];
+      } else {
+        prev = last;
+      }
+      last = i + starts[j - 1];
+      i += j < 4 ? starts[j] : consumed;
+      o += 2 * static_cast<std::size_t>(j);
+      chars += static_cast<std::size_t>(j);
+    }
+    break;
+  }
+  BlockResult r;
+  r.in = i;
+  r.out = o;
+  r.chars = chars;
+  r.last = last;
+  r.prev = prev;
+  r.hold = hold;
+  return r;
+}
+
+[[gnu::target("ssse3")]] BlockResult utf8To16Ssse3(const unsigned char* in, std::size_t inLeft,
+                                                   unsigned char* out, std::size_t outLeft, bool big,
+                                                   bool newline, std::uint32_t keep) {
+  if (big) return newline ? utf8To16Steps<true, true>(in, inLeft, out, outLeft, keep)
+                          : utf8To16Steps<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf8To16Steps<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf8To16Steps<false, false>(in, inLeft, out, outLeft, keep);
+}
+
+// Byte moves that shift a 32-byte pair left by n: [a + n .. 16) from the
+// first vector, then [0 .. n) of the second.
+struct ShiftMasks {
+  std::int8_t fromFirst[17][16] = {};
+  std::int8_t fromSecond[17][16] = {};
+  constexpr ShiftMasks() {
+    for (int n = 0; n <= 16; ++n)
+      for (int i = 0; i < 16; ++i) {
+        fromFirst[n][i] = static_cast<std::int8_t>(i + n < 16 ? i + n : -1);
+        fromSecond[n][i] = static_cast<std::int8_t>(i >= 16 - n ? i - (16 - n) : -1);
+      }
+  }
+};
+constexpr ShiftMasks kShift;
+alignas(16) constexpr std::int8_t kIota[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// Bit j of a 4-bit mask at bit 2j.
+constexpr std::uint8_t kSpread[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15,
+                                      0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55};
+
+template <bool kBig, bool kNewline>
+[[gnu::target("ssse3")]] BlockResult utf16To8Steps(const unsigned char* in, std::size_t inLeft,
+                                                   unsigned char* out, std::size_t outLeft,
+                                                   std::uint32_t keep) {
+  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i iota = load(kIota);
+  // From [t1 x8 | t2 x8] and [t3 x8 | t3 x8]: the 24 bytes t1 t2 t3 of each unit.
+  const __m128i lo12 = _mm_setr_epi8(0, 8, -1, 1, 9, -1, 2, 10, -1, 3, 11, -1, 4, 12, -1, 5);
+  const __m128i lo3 = _mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
+  const __m128i hi12 = _mm_setr_epi8(13, -1, 6, 14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i hi3 = _mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+  BlockResult r;
+  if (inLeft < 18 || outLeft < 40) return r;
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  // What the buffer holds from the next byte to write on: merged into every
+  // 16-byte store, so that only the bytes written change.
+  __m128i held = load(out);
+  while (inLeft - i >= 18 && outLeft - o >= 40) {
+    const unsigned char* p = in + i;
+    __m128i u = load(p);
+    if (kBig) u = _mm_shuffle_epi8(u, swap);
+    const __m128i lineEnds = kNewline ? lineEndLanes(u, keep16) : zero;
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
+    __m128i bytes;
+    std::size_t n;
+    if (_mm_movemask_epi8(_mm_andnot_si128(lineEnds, ascii)) == 0xFFFF) {
+      bytes = _mm_packus_epi16(u, u);
+      n = 8;
+      prev = i + 12;
+      last = i + 14;
+      i += 16;
+      chars += 8;
+    } else {
+      const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+      const __m128i below800 = _mm_cmplt_epi16(_mm_xor_si128(u, bias), _mm_set1_epi16(static_cast<short>(0x8800)));
+      const __m128i surrogate = inRange16(u, static_cast<short>(0xD800), 0x7FF);
+      const __m128i stop = _mm_or_si128(surrogate, stopLanes(u, kNewline, keep16));
+      const bool nextCombines = isCombining(unitAt(p + 16, kBig));
+      if (!_mm_movemask_epi8(_mm_or_si128(below800, stop)) && !nextCombines) {
+        // Eight units of three bytes each, written whole.
+        const __m128i t1 = _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0xE0));
+        const __m128i t2 = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0x3F)),
+                                        _mm_set1_epi16(0x80));
+        const __m128i t3 = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+        const __m128i p12 = _mm_packus_epi16(t1, t2);
+        const __m128i p3 = _mm_packus_epi16(t3, t3);
+        unsigned char* q = out + o;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q),
+                         _mm_or_si128(_mm_shuffle_epi8(p12, lo12), _mm_shuffle_epi8(p3, lo3)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(q + 16),
+                         _mm_or_si128(_mm_shuffle_epi8(p12, hi12), _mm_shuffle_epi8(p3, hi3)));
+        held = load(q + 24);
+        prev = i + 12;
+        last = i + 14;
+        i += 16;
+        o += 24;
+        chars += 8;
+        continue;
+      }
+      // Four units of one to three bytes; before a line end, those before it.
+      const int stopBits = _mm_movemask_epi8(stop) & 0xFF;
+      std::size_t take = 4;
+      if (stopBits) {
+        const int j = __builtin_ctz(static_cast<unsigned>(stopBits)) / 2;
+        const int ends = kNewline ? _mm_movemask_epi8(lineEnds) : 0;
+        const bool partial = (ends >> (2 * j)) & 1;
+        hold = partial ? 1 : static_cast<std::size_t>(j) + 1;
+        if (!partial || j == 0) break;
+        take = static_cast<std::size_t>(j);
+      } else if (isCombining(unitAt(p + 8, kBig))) {
+        hold = 4;
+        break;
+      }
+      const __m128i w = _mm_unpacklo_epi16(u, zero);
+      const __m128i one = _mm_cmplt_epi32(w, _mm_set1_epi32(0x80));
+      const __m128i two = _mm_cmplt_epi32(w, _mm_set1_epi32(0x800));
+      const __m128i low6 = _mm_or_si128(_mm_and_si128(w, _mm_set1_epi32(0x3F)), _mm_set1_epi32(0x80));
+      const __m128i mid6 = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(w, 6), _mm_set1_epi32(0x3F)),
+                                        _mm_set1_epi32(0x80));
+      const __m128i form2 = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(w, 6), _mm_set1_epi32(0xC0)),
+                                         _mm_slli_epi32(low6, 8));
+      const __m128i form3 = _mm_or_si128(
+          _mm_or_si128(_mm_srli_epi32(w, 12), _mm_set1_epi32(0xE0)),
+          _mm_or_si128(_mm_slli_epi32(mid6, 8), _mm_slli_epi32(low6, 16)));
+      const __m128i lanes = _mm_or_si128(
+          _mm_and_si128(one, w),
+          _mm_andnot_si128(one, _mm_or_si128(_mm_and_si128(two, form2), _mm_andnot_si128(two, form3))));
+      const std::uint32_t notOne = ~static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(one))) & 0xF;
+      const std::uint32_t notTwo = ~static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(two))) & 0xF;
+      const std::uint32_t idx = kSpread[notOne] + kSpread[notTwo];
+      bytes = _mm_shuffle_epi8(lanes, load(kUtf16Packing.pack[idx]));
+      n = kUtf16Packing.length[idx];
+      if (take < 4) {
+        n = 0;
+        for (std::size_t j = 0; j < take; ++j) n += 1 + ((notOne >> j) & 1) + ((notTwo >> j) & 1);
+      }
+      prev = take >= 2 ? i + 2 * take - 4 : last;
+      last = i + 2 * take - 2;
+      i += 2 * take;
+      chars += take;
+    }
+    const __m128i keep = _mm_cmplt_epi8(iota, _mm_set1_epi8(static_cast<char>(n)));
+    const __m128i stored = _mm_or_si128(_mm_and_si128(keep, bytes), _mm_andnot_si128(keep, held));
+    unsigned char* q = out + o;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), stored);
+    held = _mm_or_si128(_mm_shuffle_epi8(stored, load(kShift.fromFirst[n])),
+                        _mm_shuffle_epi8(load(q + 16), load(kShift.fromSecond[n])));
+    o += n;
+    if (hold) break;  // a step cut short before a line end
+  }
+  r.in = i;
+  r.out = o;
+  r.chars = chars;
+  r.last = last;
+  r.prev = prev;
+  r.hold = hold;
+  return r;
+}
+
+[[gnu::target("ssse3")]] BlockResult utf16To8Ssse3(const unsigned char* in, std::size_t inLeft,
+                                                   unsigned char* out, std::size_t outLeft, bool big,
+                                                   bool newline, std::uint32_t keep) {
+  if (big) return newline ? utf16To8Steps<true, true>(in, inLeft, out, outLeft, keep)
+                          : utf16To8Steps<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf16To8Steps<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf16To8Steps<false, false>(in, inLeft, out, outLeft, keep);
+}
+
+bool haveSsse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
+}
+
+}  // namespace
+
+Utf8To16Kernel utf8To16Vector() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Vector() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
+
+#else
+
+Utf8To16Kernel utf8To16Vector() { return nullptr; }
+Utf16To8Kernel utf16To8Vector() { return nullptr; }
+
+#endif
+
+}  // namespace zk

@@ -1,0 +1,54 @@
+// Block kernels between UTF-8 and UTF-16 for text of one-, two- and
+// three-byte UTF-8 sequences (ASCII, kana, kanji and most other text). Each
+// step takes 16 ASCII characters (8 from UTF-16), or four (from UTF-16,
+// eight) three-byte characters, or else the next four characters whatever
+// their lengths, as long as they need nothing but arithmetic; the caller
+// goes on character by character where a kernel stops. A step stops before
+// sequences that are not well formed (the general path reads those its own
+// way), surrogates in UTF-16, a JIS X 0213 combining mark (or what may start
+// one after the step), and, with line ends converted, CR, LF, U+2028 and
+// U+2029 (the characters before a line end are still written).
+//
+// The vector versions need SSSE3 and are chosen once at run time; the scalar
+// versions take exactly the same steps and are their reference. Neither
+// writes a byte beyond what it reports.
+#ifndef ZRKVT16_BLOCKS_H
+#define ZRKVT16_BLOCKS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zk {
+
+// What a kernel did: bytes read and written, characters converted and, when
+// there are at least two, the input offsets where the last two began; and
+// how many characters after them the caller should take one by one before
+// asking again (0 when the kernel ran out of input or room).
+struct BlockResult {
+  std::size_t in = 0, out = 0, chars = 0, last = 0, prev = 0, hold = 0;
+};
+
+// With `newline` (line ends converted) the one line end that comes out as
+// itself is given as `keep` (LF when LF is written, U+2028 or U+2029 when
+// they are; 0 for none): it needs no stop.
+//
+// UTF-8 to UTF-16 in the byte order `big`. Steps while 16 bytes can be read
+// and 32 written.
+using Utf8To16Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                       std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+// UTF-16 in the byte order `big` to UTF-8. Steps while 18 bytes can be read
+// and 40 written.
+using Utf16To8Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                       std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+
+BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+// The vector versions, or null when the processor lacks SSSE3.
+Utf8To16Kernel utf8To16Vector();
+Utf16To8Kernel utf16To8Vector();
+
+}  // namespace zk
+
+#endif

@@ -1,0 +1,133 @@
+// The vector kernels of the bulk path against their scalar references, on
+// random inputs of every length around the vector width, at every alignment,
+// in both byte orders: same results, same bytes, nothing written beyond them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <random>
+#include <vector>
+
+#include "engine/blocks.h"
+#include "engine/simd.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Random text of mostly the characters a kernel takes, with what stops it
+// mixed in: ASCII, line ends, combining marks, U+2028, surrogates, FE/FF.
+Bytes randomUtf16(std::mt19937& rnd, std::size_t units, bool big) {
+  static const std::uint32_t kOdd[] = {0x41, 0x0A, 0x0D, 0x309A, 0x02E5, 0x0301, 0x2028, 0x2029,
+                                       0x304B, 0x07FF, 0x0800, 0xD800, 0xDFFF, 0xFFFF, 0x00E6};
+  Bytes out;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint32_t r = rnd() % 8;
+    std::uint32_t u = r > 2 ? 0x800 + rnd() % 0xF800 : r ? rnd() % 0x800 : kOdd[rnd() % std::size(kOdd)];
+    out.push_back(static_cast<unsigned char>(big ? u >> 8 : u));
+    out.push_back(static_cast<unsigned char>(big ? u : u >> 8));
+  }
+  return out;
+}
+
+Bytes randomUtf8(std::mt19937& rnd, std::size_t chars) {
+  Bytes out;
+  for (std::size_t i = 0; i < chars; ++i) {
+    const std::uint32_t pick = rnd() % 25;
+    switch (pick < 6 ? 0 : pick < 8 ? 5 : pick < 12 ? pick - 7 : 9) {
+      case 0: out.push_back(static_cast<unsigned char>(rnd() % 0x80)); break;
+      case 5: out.insert(out.end(), {static_cast<unsigned char>(0xC2 + rnd() % 30), 0x80}); break;
+      case 6: out.push_back(static_cast<unsigned char>(0x80 + rnd() % 0x40)); break;  // stray
+      case 1: out.insert(out.end(), {0xE3, 0x82, 0x9A}); break;         // U+309A
+      case 2: out.insert(out.end(), {0xCB, static_cast<unsigned char>(0xA5 + rnd() % 8)}); break;
+      case 3: out.insert(out.end(), {0xE2, 0x80, static_cast<unsigned char>(0xA8 + rnd() % 2)}); break;
+      case 4: out.push_back(static_cast<unsigned char>(0xFE + rnd() % 2)); break;
+      default:  // three bytes; now and then ill-formed, which the reader takes all the same
+        out.push_back(static_cast<unsigned char>(0xE0 + rnd() % 16));
+        out.push_back(static_cast<unsigned char>(rnd() % 20 ? 0x80 + rnd() % 0x40 : rnd()));
+        out.push_back(static_cast<unsigned char>(0x80 + rnd() % 0x40));
+    }
+  }
+  return out;
+}
+
+// Runs a block kernel and its reference on `in` copied at offset `align`
+// into room of `room` bytes followed by guard bytes; both must agree.
+template <class Fn>
+void sameBlocks(Fn vec, Fn ref, const Bytes& in, std::size_t align, std::size_t room, bool big,
+                bool newline, std::uint32_t keep) {
+  Bytes src(align + in.size() + 32, 0x5A);
+  std::copy(in.begin(), in.end(), src.begin() + static_cast<long>(align));
+  Bytes a(room + 40), b;
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<unsigned char>(i * 7);
+  b = a;
+  const zk::BlockResult ra = vec(src.data() + align, in.size(), a.data() + align % 16, room, big, newline, keep);
+  const zk::BlockResult rb = ref(src.data() + align, in.size(), b.data() + align % 16, room, big, newline, keep);
+  const auto same = ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.hold == rb.hold &&
+                    (ra.chars < 2 || (ra.last == rb.last && ra.prev == rb.prev));
+  ASSERT_TRUE(same) << "align " << align << " length " << in.size() << " room " << room;
+  ASSERT_EQ(a, b) << "align " << align << " length " << in.size() << " room " << room;
+}
+
+TEST(BlockKernels, AgreeWithScalarReferences) {
+  const zk::Utf8To16Kernel to16 = zk::utf8To16Vector();
+  const zk::Utf16To8Kernel to8 = zk::utf16To8Vector();
+  if (!to16 || !to8) GTEST_SKIP() << "no SSSE3";
+  std::mt19937 rnd(14);
+  for (int round = 0; round < 300; ++round) {
+    const bool big = round & 1, newline = round & 2;
+    const std::uint32_t keep = (round >> 2) % 3 ? 0x0A + ((round >> 2) % 3 - 1) * (0x2028 - 0x0A) : 0;
+    for (std::size_t align = 0; align < 16; ++align) {
+      const Bytes u8 = randomUtf8(rnd, rnd() % 24);  // 0 to 23 characters: around 16 bytes and more
+      sameBlocks(to16, &zk::utf8To16Scalar, u8, align, 24 + rnd() % 40, big, newline, keep);
+      const Bytes u16 = randomUtf16(rnd, rnd() % 40, big);
+      sameBlocks(to8, &zk::utf16To8Scalar, u16, align, 24 + rnd() % 64, big, newline, keep);
+    }
+  }
+}
+
+#if ZK_HAVE_SSE2
+TEST(AsciiKernels, AgreeWithScalarReferences) {
+  std::mt19937 rnd(16);
+  for (int round = 0; round < 2000; ++round) {
+    zk::PlainAscii c;
+    c.lo = static_cast<std::uint8_t>(rnd() % 0x22);
+    for (auto& e : c.ex) e = static_cast<std::uint8_t>(rnd() % 0x81);
+    const zk::PlainVectors v(c);
+    const std::size_t align = static_cast<std::size_t>(round % 16);
+    Bytes buf(align + 48);
+    for (auto& b : buf) b = static_cast<unsigned char>(rnd() % 5 ? rnd() % 0x80 : rnd());
+    // A plain run of random length from the start, so every prefix length occurs.
+    for (std::size_t i = 0, n = rnd() % 18; i < n && i < 32; ++i)
+      buf[align + i] = static_cast<unsigned char>(0x60 + rnd() % 0x1F);
+    const unsigned char* p = buf.data() + align;
+    ASSERT_EQ(zk::plainPrefix16(p, v), zk::plainPrefix16Scalar(p, c)) << round;
+    for (bool big : {false, true})
+      ASSERT_EQ(zk::plainPrefix8x16(p, big, v), zk::plainPrefix8x16Scalar(p, big, c)) << round;
+
+    Bytes a(align + 40, 0xA5), b(align + 40, 0xA5);
+    const bool big = round & 1;
+    zk::widen16(a.data() + align, p, big);
+    zk::widen16Scalar(b.data() + align, p, big);
+    ASSERT_EQ(a, b);
+    zk::narrow8(a.data() + align, p, big);
+    zk::narrow8Scalar(b.data() + align, p, big);
+    ASSERT_EQ(a, b);
+  }
+}
+#endif
+
+TEST(AsciiKernels, CopyUpTo16WritesExactlyItsBytes) {
+  Bytes src(64);
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i + 1);
+  for (std::uint32_t k = 1; k <= 16; ++k)
+    for (std::size_t align = 0; align < 16; ++align) {
+      Bytes dst(48, 0xA5), want(48, 0xA5);
+      zk::copyUpTo16(dst.data() + align, src.data() + align, k);
+      std::copy(src.begin() + static_cast<long>(align), src.begin() + static_cast<long>(align + k),
+                want.begin() + static_cast<long>(align));
+      ASSERT_EQ(dst, want) << "k " << k << " align " << align;
+    }
+}
+
+}  // namespace
