@@ -4,7 +4,8 @@
 # A target's corpus lives in BUILD_DIR/fuzz/corpus/<target>, seeded from
 # tests/fuzz/seeds/<target>; a dictionary tests/fuzz/<target>.dict is used
 # when present. Exits non-zero when a target
-# fails to build or finds a fault (its reproducer is left in BUILD_DIR/fuzz).
+# fails to build or finds a fault (its reproducer and log are left in
+# BUILD_DIR/fuzz).
 set -eu
 
 if [ $# -lt 1 ]; then
@@ -43,9 +44,15 @@ for t in $targets; do
   echo "== $t for ${seconds}s"
   seeds=""
   [ -d "$here/seeds/$t" ] && seeds="$here/seeds/$t"
+  log="$build/fuzz/$t.log"
+  # The progress lines run to thousands; keep them in a log and show the
+  # final statistics, or the end of the log when the target fails.
   # shellcheck disable=SC2086
-  if ! "$build/fuzz/$t" "$@" "$corpus" $seeds; then
-    echo "== $t FAILED" >&2
+  if "$build/fuzz/$t" "$@" "$corpus" $seeds >"$log" 2>&1; then
+    grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" || true
+  else
+    tail -n 40 "$log" >&2
+    echo "== $t FAILED (log: $log)" >&2
     status=1
   fi
 done
