@@ -408,14 +408,7 @@ template <bool kBig, bool kNewline>
     }
     break;
   }
-  BlockResult r;
-  r.in = i;
-  r.out = o;
-  r.chars = chars;
-  r.last = last;
-  r.prev = prev;
-  r.hold = hold;
-  return r;
+  return BlockResult{i, o, chars, last, prev, hold};
 }
 
 [[gnu::target("ssse3")]] BlockResult utf8To16Ssse3(const unsigned char* in, std::size_t inLeft,
@@ -460,8 +453,7 @@ template <bool kBig, bool kNewline>
   const __m128i lo3 = _mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
   const __m128i hi12 = _mm_setr_epi8(13, -1, 6, 14, -1, 7, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i hi3 = _mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, -1, -1, -1, -1, -1, -1);
-  BlockResult r;
-  if (inLeft < 18 || outLeft < 40) return r;
+  if (inLeft < 18 || outLeft < 40) return {};
   std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
   // What the buffer holds from the next byte to write on: merged into every
   // 16-byte store, so that only the bytes written change.
@@ -559,13 +551,7 @@ template <bool kBig, bool kNewline>
     o += n;
     if (hold) break;  // a step cut short before a line end
   }
-  r.in = i;
-  r.out = o;
-  r.chars = chars;
-  r.last = last;
-  r.prev = prev;
-  r.hold = hold;
-  return r;
+  return BlockResult{i, o, chars, last, prev, hold};
 }
 
 [[gnu::target("ssse3")]] BlockResult utf16To8Ssse3(const unsigned char* in, std::size_t inLeft,

@@ -76,6 +76,33 @@ inline std::uint32_t unit16(const unsigned char* p, bool big) {
   return big ? (std::uint32_t{p[0]} << 8) | p[1] : (std::uint32_t{p[1]} << 8) | p[0];
 }
 
+// An ISO-2022-JP escape sequence at q (left bytes there) that designates a
+// set the bulk path follows: its length, and the class it selects; 0 for
+// any other, which the general path reads.
+[[gnu::always_inline]] inline std::int32_t isoEscape(const unsigned char* q, std::int32_t left, int* cls) {
+  if (left < 3) return 0;
+  const std::uint32_t b1 = q[1], b2 = q[2];
+  std::uint32_t d, pl = 11;
+  std::int32_t el = 3;
+  if (b1 == 0x24 && b2 == 0x42)
+    d = kIdJisX0208;
+  else if (b1 == 0x24 && b2 == 0x40)
+    d = kIdJisC6226;
+  else if (b1 == 0x28 && b2 == 0x42)
+    d = kIdIso646Irv;
+  else if (b1 == 0x28 && b2 == 0x4A)
+    d = kIdJisX0201Latin;
+  else if (b1 == 0x24 && b2 == 0x28 && left >= 4 && (q[3] == 0x51 || q[3] == 0x50)) {
+    d = kIdJisX0213;
+    pl = q[3] == 0x50 ? 12 : 11;
+    el = 4;
+  } else {
+    return 0;
+  }
+  *cls = memoIsoClass(d, pl);
+  return el;
+}
+
 // The character at p: its key in the memo and its length in bytes; false
 // when the bulk path leaves it to the general path. Unicode sources give the
 // code point as the key.
@@ -322,27 +349,8 @@ struct Kernel {
     if (p >= len) return false;
     if constexpr (kIsoIn) {
       if (in[p] == 0x1B) {
-        const std::int32_t left = len - p;
-        if (left < 3) return false;
-        const std::uint32_t b1 = in[p + 1], b2 = in[p + 2];
-        std::uint32_t d, pl = 11;
-        std::int32_t el = 3;
-        if (b1 == 0x24 && b2 == 0x42)
-          d = kIdJisX0208;
-        else if (b1 == 0x24 && b2 == 0x40)
-          d = kIdJisC6226;
-        else if (b1 == 0x28 && b2 == 0x42)
-          d = kIdIso646Irv;
-        else if (b1 == 0x28 && b2 == 0x4A)
-          d = kIdJisX0201Latin;
-        else if (b1 == 0x24 && b2 == 0x28 && left >= 4 && (in[p + 3] == 0x51 || in[p + 3] == 0x50)) {
-          d = kIdJisX0213;
-          pl = in[p + 3] == 0x50 ? 12 : 11;
-          el = 4;
-        } else {
-          return false;
-        }
-        cls = memoIsoClass(d, pl);
+        const std::int32_t el = isoEscape(in + p, len - p, &cls);
+        if (el == 0) return false;
         if (lfDropsAt == p) lfDropsAt = p + el;  // the escape is read with the LF
         p += el;
         return true;
@@ -743,26 +751,9 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
       } else if constexpr (kSrc == BulkSrc::kIso2022) {
         if (b == 0x1B) {
           // An escape sequence designates; read with the character after it.
-          const std::uint32_t b1 = ip[1], b2 = ip[2];
-          std::uint32_t d, pl = 11;
-          std::int32_t el = 3;
-          if (b1 == 0x24 && b2 == 0x42)
-            d = kIdJisX0208;
-          else if (b1 == 0x24 && b2 == 0x40)
-            d = kIdJisC6226;
-          else if (b1 == 0x28 && b2 == 0x42)
-            d = kIdIso646Irv;
-          else if (b1 == 0x28 && b2 == 0x4A)
-            d = kIdJisX0201Latin;
-          else if (b1 == 0x24 && b2 == 0x28 && (ip[3] == 0x51 || ip[3] == 0x50)) {
-            d = kIdJisX0213;
-            pl = ip[3] == 0x50 ? 12 : 11;
-            el = 4;
-          } else {
-            break;
-          }
+          const std::int32_t el = isoEscape(ip, static_cast<std::int32_t>(inEnd - ip), &cls);
+          if (el == 0) break;
           if (kNewline && ip == lfDropsAt) lfDropsAt = ip + el;
-          cls = memoIsoClass(d, pl);
           mode = m->inMode[cls];
           ip += el;
           continue;
