@@ -359,8 +359,8 @@ struct Kernel {
     std::uint32_t key;
     std::int32_t n;
     if (!parseChar<kSrc>(m, in, p, len, inBig, cls, &key, &n)) return false;
-    std::uint32_t bytes;
-    std::int32_t blen, units;
+    std::uint32_t bytes = 0;
+    std::int32_t blen = 0, units = 0;
     std::uint64_t e = 0;
     bool arithmetic = false;
     if constexpr (kIdentity) arithmetic = plainCodePoint(key, &bytes, &blen, &units);
@@ -796,8 +796,8 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
         n = 2;
       }
 
-      std::uint32_t bytes;
-      std::int32_t blen;
+      std::uint32_t bytes = 0;
+      std::int32_t blen = 0;
       std::uint64_t e = memo::kFast;
       bool arithmetic = false;
       unsigned char* const charOut = op;  // an escape sequence included
