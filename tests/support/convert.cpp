@@ -25,10 +25,23 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
   const std::size_t piece = inPiece > 0 ? static_cast<std::size_t>(inPiece) : input.size() + 1;
   Bytes out(outChunk > 0 ? static_cast<std::size_t>(outChunk) : input.size() * 8 + 64);
   // Drains what was written; when not even one character fitted, grows the room.
+  // The room is filled with a mark: a call that does not report a full
+  // buffer leaves every byte past outPos as it was. (One that does may have
+  // begun a language tag it then took back.)
+  constexpr std::uint8_t kMark = 0xA5;
   auto makeRoom = [&](bool grow) {
     r.out.insert(r.out.end(), out.begin(), out.begin() + rec.outPos);
-    if (grow && rec.outPos == 0) out.assign(out.size() * 2, 0);
+    if (grow && rec.outPos == 0) out.resize(out.size() * 2);
+    std::fill(out.begin(), out.end(), kMark);
     rec.outBuf = out.data(), rec.outSize = static_cast<std::int32_t>(out.size()), rec.outPos = 0;
+  };
+  auto checkPastEnd = [&] {
+    if (s == CCONV_OUTPUT_FULL) return;
+    for (std::size_t i = static_cast<std::size_t>(std::max(rec.outPos, 0)); i < out.size(); ++i)
+      if (out[i] != kMark) {
+        ADD_FAILURE() << "byte " << i << " past outPos " << rec.outPos << " written";
+        break;
+      }
   };
   makeRoom(false);
   Bytes pending;                  // bytes handed to the library, from `base` on in the input
@@ -41,7 +54,9 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
       fed += n;
     }
     rec.inBuf = pending.data(), rec.inLen = static_cast<std::int32_t>(pending.size());
-    if ((s = cconvConvert(&rec)) == CCONV_OUTPUT_FULL) {
+    s = cconvConvert(&rec);
+    checkPastEnd();
+    if (s == CCONV_OUTPUT_FULL) {
       makeRoom(true);
       continue;
     }
@@ -53,9 +68,12 @@ ConvertResult convert(const char* target, const char* source, const Bytes& input
     if (fed == input.size()) break;
   }
   r.inPos = static_cast<std::int64_t>(base) + rec.inPos;
-  for (int calls = 0;
-       s == CCONV_OK && (s = cconvTermConvert(&rec)) == CCONV_OUTPUT_FULL && calls < 64; ++calls)
+  for (int calls = 0; s == CCONV_OK; ++calls) {
+    s = cconvTermConvert(&rec);
+    checkPastEnd();
+    if (s != CCONV_OUTPUT_FULL || calls == 63) break;
     makeRoom(true), s = CCONV_OK;
+  }
   r.status = s;
   makeRoom(false);
   r.inChars = rec.inChars, r.outChars = rec.outChars;
