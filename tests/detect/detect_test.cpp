@@ -145,7 +145,9 @@ TEST(Stages, MarksAndXmlDeclarations) {
       // also tried two bytes on, but not three.
       {bytesOf("<?xml"), nullptr, 0, 0}, {bytesOf("<?xml "), nullptr, 0, 1},
       {Bytes(w16.begin(), w16.end() - 1), nullptr, 0, 0}, {w16, nullptr, 0, 1},
-      {u16be + bytesOf("  " + bare), "EUC-JP", 0, 1},
+      // A one-byte declaration after a mark keeps the mark's order.
+      {u16be + bytesOf("  " + bare), "EUC-JP", 0, 1, 1, 1},
+      {Bytes{0xEF, 0xBB, 0xBF} + bytesOf(bare), nullptr, 0, 1, 1, 1},
       {u16be + bytesOf("   " + bare), "UTF-16", 0, 0}, {bytesOf("  " + bare), "ISO-646IRV", 0, 0},
       // The keyword only on the first line, though the value may run on past
       // its end; from the start of the buffer (a keyword at offset 0 is as good
