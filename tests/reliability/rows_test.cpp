@@ -30,6 +30,9 @@ const Row kRows[] = {
      "ISO-10646-UCS-2", {}, {0, 1, 0, 0, {}, 0, 0, 0}, "F09F988041", CCONV_UNMAPPABLE, "FFFE"},
     {"the same when placement itself fails", "UTF-8", "UTF-16-TAGS", {},
      {1, 1, 0, 0, {}, 0, 0, 0}, "F3B0808041", CCONV_UNMAPPABLE, "FEFF"},
+    {"an escape sequence of a set ISO-2022-JP lacks waits at its ESC, in long text too",
+     "ISO-2022-JP", "UTF-8", {}, {}, "41421B284931323334353637383930414243", CCONV_NEED_INPUT,
+     "4142"},
 };
 // clang-format on
 
