@@ -5,14 +5,15 @@
 #     and kanji, prose with 20-50% ASCII, pure ASCII) and once more with
 #     line-end conversion on (zk_bench);
 #   - as whole processes, kvtconv against the iconv and uconv commands on
-#     files of 30 MB or more, for every pair of the speed goals (hyperfine);
+#     files of 30 MB or more, for every pair of the speed goals, in
+#     interleaved rounds (bench/interleave.py);
 #   - the start-up: a three-character file converted by each command;
 #   - kvtconv's peak memory on each large file and on 500 MB through a pipe.
 # Prints Markdown tables (bench/report.py).
 #
 # usage: bench/run.sh [BUILD_DIR]      (default: build-bench)
 # Needs: cmake, a C++ compiler, libbenchmark-dev, libicu-dev, python3,
-# hyperfine; uses manpages-ja for the corpora.
+# icu-devtools (uconv); uses manpages-ja for the corpora.
 set -eu
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$SRC/build-bench}
@@ -67,16 +68,16 @@ echo "$PAIRS" | while read -r file from to ufrom uto; do
   iconv -f "$from" -t "$to" "$WORK/$file" >"$WORK/out.iconv"
   cmp -s "$WORK/out.kvt" "$WORK/out.iconv" || echo "note: kvtconv and iconv differ on $from -> $to" >&2
   rm -f "$WORK/out.kvt" "$WORK/out.iconv"
-  hyperfine -N --warmup 1 --runs 7 --export-json "$WORK/proc-$n.json" \
-    -n "kvtconv -f $from -t $to $file" "$KVT -q -f $from -t $to $WORK/$file" \
-    -n "iconv -f $from -t $to $file" "iconv -f $from -t $to $WORK/$file" \
-    -n "uconv -f $ufrom -t $uto $file" "uconv -f $ufrom -t $uto $WORK/$file" >&2
+  python3 "$SRC/bench/interleave.py" "$WORK/proc-$n.json" 11 1 \
+    "kvtconv -f $from -t $to $file" "$KVT -q -f $from -t $to $WORK/$file" \
+    "iconv -f $from -t $to $file" "iconv -f $from -t $to $WORK/$file" \
+    "uconv -f $ufrom -t $uto $file" "uconv -f $ufrom -t $uto $WORK/$file"
   /usr/bin/time -f "%M" -o "$WORK/mem-$n.txt" "$KVT" -q -f "$from" -t "$to" "$WORK/$file" >/dev/null
 done
-hyperfine -N --warmup 3 --runs 40 --export-json "$WORK/proc-start.json" \
-  -n "kvtconv -f CP932 -t UTF-8 tiny.txt" "$KVT -q -f CP932 -t UTF-8 $WORK/tiny.txt" \
-  -n "iconv -f CP932 -t UTF-8 tiny.txt" "iconv -f CP932 -t UTF-8 $WORK/tiny.txt" \
-  -n "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt" >&2
+python3 "$SRC/bench/interleave.py" "$WORK/proc-start.json" 41 3 \
+  "kvtconv -f CP932 -t UTF-8 tiny.txt" "$KVT -q -f CP932 -t UTF-8 $WORK/tiny.txt" \
+  "iconv -f CP932 -t UTF-8 tiny.txt" "iconv -f CP932 -t UTF-8 $WORK/tiny.txt" \
+  "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt"
 # 500 MB streamed through a pipe.
 ( for i in $(seq 16); do cat "$WORK/big.sjis"; done ) |
   /usr/bin/time -f "%M" -o "$WORK/mem-pipe.txt" "$KVT" -q -f CP932 -t UTF-8 >/dev/null
@@ -87,23 +88,16 @@ python3 "$SRC/bench/report.py" "$WORK"
 # the corpus, then kvtconv with and without it on the large UTF-8 file.
 echo
 "$BUILD/zk_validate_bench" "$WORK/corpus-kanji.utf8"
-if command -v hyperfine >/dev/null 2>&1; then
-  hyperfine -N --warmup 1 --runs 10 --export-json "$WORK/proc-check.json" \
-    -n "kvtconv -f UTF-8 -t CP932 big.utf8" "$KVT -q -f UTF-8 -t CP932 $WORK/big.utf8" \
-    -n "kvtconv -f UTF-8 -t CP932 --lenient-unicode big.utf8" \
-    "$KVT -q -f UTF-8 -t CP932 --lenient-unicode $WORK/big.utf8" >&2
-  python3 - "$WORK/proc-check.json" <<'PY'
+python3 "$SRC/bench/interleave.py" "$WORK/proc-check.json" 11 1 \
+  "kvtconv -f UTF-8 -t CP932 big.utf8" "$KVT -q -f UTF-8 -t CP932 $WORK/big.utf8" \
+  "kvtconv -f UTF-8 -t CP932 --lenient-unicode big.utf8" \
+  "$KVT -q -f UTF-8 -t CP932 --lenient-unicode $WORK/big.utf8"
+python3 - "$WORK/proc-check.json" <<'PY'
 import json, sys
 r = json.load(open(sys.argv[1]))["results"]
-# Older hyperfine versions give only the mean CPU times, not one per run.
-def cpu_of(x):
-    u, s = x["user"], x["system"]
-    return min(a + b for a, b in zip(u, s)) if isinstance(u, list) else u + s
-cpu = [cpu_of(x) for x in r]
-what = "best of 10" if isinstance(r[0]["user"], list) else "mean of 10"
-print("\n| Command (big.utf8) | CPU s (%s) |\n|---|---:|" % what)
+cpu = [min(u + s for u, s in zip(x["user"], x["system"])) for x in r]
+print("\n| Command (big.utf8) | CPU s (best of 11) |\n|---|---:|")
 for x, c in zip(r, cpu):
-    print("| `%s` | %.3f |" % (x["command"], c))
+    print("| `%s` | %.3f |" % (x["command_name"], c))
 print("\nValidation cost in kvtconv: %+.1f%% CPU" % (100.0 * (cpu[0] / cpu[1] - 1)))
 PY
-fi
