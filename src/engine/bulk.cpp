@@ -529,6 +529,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
   constexpr bool kUnicodeSource = kSrc == BulkSrc::kUtf8 || kSrc == BulkSrc::kUtf16;
   Memo* const m = k.m;
   std::atomic<MemoPage*>* const pages = m->pages;
+  const std::atomic<std::uint16_t>* const dense = m->dense;
   const unsigned char* const in = k.in;
   unsigned char* const out = k.out;
   // The fast loop reads up to 8 bytes from a character on (itself and what
@@ -694,9 +695,45 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
         if (b - 0xE0u < 0x10u) {
           const unsigned char* const start = ip;
           std::int32_t lastLen = 0;
-          std::uint32_t c = b;
-          do {
-            const std::uint32_t v = ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+          for (;;) {
+            if constexpr (!K::kIsoOut) {
+              // Two characters a step while both have three bytes and
+              // two-byte results in the dense table.
+              while (ip <= inSafe && op <= outSafe) {
+                std::uint64_t x;
+                std::memcpy(&x, ip, 8);
+                if ((x & 0xF00000F0u) != 0xE00000E0u) break;
+                // Bytes 0-2 and 3-5 as dense slots: the lead's low bits, then the rest.
+                const std::uint64_t y = __builtin_bswap64(x);
+                const std::uint32_t d0 = dense[(y >> 40) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
+                const std::uint32_t d1 = dense[(y >> 16) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
+                if (d0 <= 0xFF || d1 <= 0xFF) break;
+                const std::uint32_t both = d0 | (d1 << 16);
+                std::memcpy(op, &both, 4);
+                ip += 6;
+                op += 4;
+                lastLen = 2;
+              }
+            }
+            // One character, or (ISO-2022-JP targets) each, through the memo.
+            if (!(ip <= inSafe && op <= outSafe && ip[0] - 0xE0u < 0x10u)) break;
+            if constexpr (!K::kIsoOut) {
+              const std::uint32_t d = dense[denseIndex(ip[0], ip[1], ip[2])].load(std::memory_order_relaxed);
+              if (d != 0) {
+                if (d > 0xFF) {
+                  const std::uint16_t two = static_cast<std::uint16_t>(d);
+                  std::memcpy(op, &two, 2);
+                  lastLen = 2;
+                } else {
+                  op[0] = static_cast<unsigned char>(d);
+                  lastLen = 1;
+                }
+                op += lastLen;
+                ip += 3;
+                continue;
+              }
+            }
+            const std::uint32_t v = ((ip[0] & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
             const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
             if (!(e & memo::kFast)) break;
             if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
@@ -707,7 +744,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             putBytes(op, memo::bytesOf(e), lastLen);
             op += lastLen;
             ip += 3;
-          } while (ip <= inSafe && op <= outSafe && (c = ip[0]) - 0xE0u < 0x10u);
+          }
           if (ip != start) {
             const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 3);
             chars += taken;

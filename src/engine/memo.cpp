@@ -73,6 +73,7 @@ void freeMemo(Memo* m) {
     }
   }
   gPages.fetch_sub(pages, std::memory_order_relaxed);
+  std::free(m->dense);
   std::free(m->pages);
   std::free(m);
 }
@@ -185,6 +186,14 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   MemoPage* page = pageFor(m, key);
   if (!page) return 0;
   page->e[key & 0xFF].store(e, std::memory_order_release);
+  if (m->dense && key >= 0x800 && key < 0x10000) {
+    const std::uint32_t bytes = memo::bytesOf(e);
+    const std::int32_t len = memo::lenOf(e);
+    const bool taken = (e & (memo::kFast | memo::kPairBase)) == memo::kFast;
+    if (taken && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
+      m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
+          static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
+  }
   return e;
 }
 
@@ -267,6 +276,14 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
   }
   for (std::uint32_t i = 0; i < m->pageCount; ++i)
     m->pages[i].store(&gEmptyMemoPage, std::memory_order_relaxed);
+  if (src == BulkSrc::kUtf8 && !isoTarget) {
+    // Untouched pages of it cost no memory.
+    m->dense = static_cast<std::atomic<std::uint16_t>*>(std::calloc(kDenseSlots, sizeof(std::atomic<std::uint16_t>)));
+    if (!m->dense) {
+      freeMemo(m);
+      return nullptr;
+    }
+  }
   m->classLock.clear();
   m->tmpl = *rec;
   CconvRecord& t = m->tmpl;

@@ -89,6 +89,14 @@ struct Memo {
   PlainAscii ascii;
   std::uint32_t pageCount;
   std::atomic<MemoPage*>* pages;
+  // UTF-8 sources to targets other than ISO-2022-JP: for each three-byte
+  // character (U+0800 to U+FFFF, well formed) whose entry the fast loop
+  // takes as it is (one unit, no line end, no JIS X 0213 pair base) and
+  // whose bytes are one nonzero byte or two bytes with a nonzero second,
+  // those bytes, first lowest; 0 = ask the memo. Indexed by the character's
+  // UTF-8 bytes themselves (denseIndex), so the loop needs no decoding; two
+  // bytes an entry keep the kanji a text uses in few cache lines.
+  std::atomic<std::uint16_t>* dense;
   std::atomic<std::uint32_t> classCount;
   MemoOutClass classes[kMemoMaxClasses];
   std::atomic_flag classLock;
@@ -102,6 +110,13 @@ Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, std::int3
 void memoRelease(Memo* m);
 // Frees every memo; the library calls it when it is unloaded.
 void memoFreeAll();
+
+// The dense table's slot for the three UTF-8 bytes of a character: the
+// lead byte's low four bits, then the two following bytes.
+constexpr std::uint32_t kDenseSlots = 0x100000;
+inline std::uint32_t denseIndex(std::uint32_t lead, std::uint32_t b1, std::uint32_t b2) {
+  return ((lead & 0x0Fu) << 16) | (b1 << 8) | b2;
+}
 
 // Pages not made yet are this one, all 0, so a look-up needs no test.
 extern MemoPage gEmptyMemoPage;
