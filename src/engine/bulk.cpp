@@ -691,14 +691,17 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
       }
 
       if constexpr (!K::kIdentity && kSrc == BulkSrc::kUtf8) {
-        // Runs of three-byte characters (kana and kanji) in a tighter loop.
+        // Runs of three-byte characters (kana and kanji) in a tighter loop,
+        // with the lone ASCII characters between them (spaces, line ends).
         if (b - 0xE0u < 0x10u) {
-          const unsigned char* const start = ip;
-          std::int32_t lastLen = 0;
+          const unsigned char* last = pLast;
+          const unsigned char* prev = pPrev;
+          unsigned char* lastOut = oLast;
           for (;;) {
             if constexpr (!K::kIsoOut) {
               // Two characters a step while both have three bytes and
               // two-byte results in the dense table.
+              const unsigned char* const pairStart = ip;
               while (ip <= inSafe && op <= outSafe) {
                 std::uint64_t x;
                 std::memcpy(&x, ip, 8);
@@ -712,45 +715,63 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                 std::memcpy(op, &both, 4);
                 ip += 6;
                 op += 4;
-                lastLen = 2;
+              }
+              if (ip != pairStart) {
+                chars += static_cast<std::int32_t>((ip - pairStart) / 3);
+                prev = ip - 6;
+                last = ip - 3;
+                lastOut = op - 2;
               }
             }
-            // One character, or (ISO-2022-JP targets) each, through the memo.
-            if (!(ip <= inSafe && op <= outSafe && ip[0] - 0xE0u < 0x10u)) break;
-            if constexpr (!K::kIsoOut) {
-              const std::uint32_t d = dense[denseIndex(ip[0], ip[1], ip[2])].load(std::memory_order_relaxed);
-              if (d != 0) {
-                if (d > 0xFF) {
-                  const std::uint16_t two = static_cast<std::uint16_t>(d);
-                  std::memcpy(op, &two, 2);
-                  lastLen = 2;
-                } else {
-                  op[0] = static_cast<unsigned char>(d);
-                  lastLen = 1;
+            if (!(ip <= inSafe && op <= outSafe)) break;
+            const std::uint32_t c = ip[0];
+            std::int32_t len;
+            if (c - 0xE0u < 0x10u) {
+              // One character through the dense table or the memo.
+              std::uint32_t d = 0;
+              if constexpr (!K::kIsoOut) d = dense[denseIndex(c, ip[1], ip[2])].load(std::memory_order_relaxed);
+              if (d > 0xFF) {
+                const std::uint16_t two = static_cast<std::uint16_t>(d);
+                std::memcpy(op, &two, 2);
+                len = 2;
+              } else if (d != 0) {
+                op[0] = static_cast<unsigned char>(d);
+                len = 1;
+              } else {
+                const std::uint32_t v = ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+                const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
+                if (!(e & memo::kFast)) break;
+                if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
+                if constexpr (K::kIsoOut) {
+                  if (memo::classOf(e) != curClass) break;
                 }
-                op += lastLen;
-                ip += 3;
-                continue;
+                len = memo::lenOf(e);
+                putBytes(op, memo::bytesOf(e), len);
               }
+              prev = last;
+              last = ip;
+              lastOut = op;
+              op += len;
+              ip += 3;
+              ++chars;
+              continue;
             }
-            const std::uint32_t v = ((ip[0] & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
-            const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
-            if (!(e & memo::kFast)) break;
-            if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
-            if constexpr (K::kIsoOut) {
-              if (memo::classOf(e) != curClass) break;
-            }
-            lastLen = memo::lenOf(e);
-            putBytes(op, memo::bytesOf(e), lastLen);
-            op += lastLen;
-            ip += 3;
+            // A lone plain ASCII character before another three-byte one
+            // (longer runs go 16 bytes at a time above).
+            if (K::kIsoOut || asciiWidth != 1 || !asciiOn || ip[1] - 0xE0u >= 0x10u || !isPlainAscii(plan.ascii, c))
+              break;
+            op[0] = static_cast<unsigned char>(c);
+            prev = last;
+            last = ip;
+            lastOut = op;
+            ++op;
+            ++ip;
+            ++chars;
           }
-          if (ip != start) {
-            const std::int32_t taken = static_cast<std::int32_t>((ip - start) / 3);
-            chars += taken;
-            pPrev = taken >= 2 ? ip - 6 : pLast;
-            pLast = ip - 3;
-            oLast = op - lastLen;
+          if (last != pLast) {
+            pPrev = prev;
+            pLast = last;
+            oLast = lastOut;
             continue;
           }
         }
