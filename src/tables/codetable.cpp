@@ -150,6 +150,51 @@ int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
   return 1;
 }
 
+namespace {
+
+template <bool kKeyFirst>
+std::size_t setRecords(CodeTable* t, const std::uint8_t* records, std::size_t count) {
+  const std::uint32_t mask = cutToWidth(0xFFFFFFFFu, t->width);
+  // The page of the key stored last: consecutive keys mostly share it, and
+  // where a block already covers the key, storing is one write. The key range
+  // of those writes is folded into minKey and maxKey before the next
+  // ctableSet and at the end, which gives the same range as key by key.
+  CodePage* page = nullptr;
+  std::uint32_t pageNo = 0, lo = 0, hi = 0;
+  const auto fold = [&] {
+    if (!page) return;
+    if (lo < t->minKey) t->minKey = lo;
+    if (hi > t->maxKey) t->maxKey = hi;
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = records + 8 * i;
+    const std::uint32_t first = p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
+    const std::uint32_t second = p[4] | p[5] << 8 | p[6] << 16 | std::uint32_t{p[7]} << 24;
+    const std::uint32_t key = kKeyFirst ? first : second, value = kKeyFirst ? second : first;
+    const std::uint32_t at = key & 0xFFF;
+    if (page && key >> 12 == pageNo && ((page->covered[at >> 6] >> (at & 63)) & 1)) {
+      page->values[at] = value & mask;
+      lo = key < lo ? key : lo;
+      hi = key > hi ? key : hi;
+      continue;
+    }
+    fold();
+    if (!ctableSet(t, key, value)) return i;
+    page = const_cast<CodePage*>(ctablePage(t, key));
+    pageNo = key >> 12;
+    lo = hi = key;
+  }
+  fold();
+  return count;
+}
+
+}  // namespace
+
+std::size_t ctableSetRecords(CodeTable* t, const std::uint8_t* records, std::size_t count,
+                             bool keyFirst) {
+  return keyFirst ? setRecords<true>(t, records, count) : setRecords<false>(t, records, count);
+}
+
 int ctableGet(const CodeTable* t, std::uint32_t key, std::uint32_t* value) {
   if (key < t->minKey || key > t->maxKey) return 0;
   const CodePage* page = ctablePage(t, key);

@@ -11,6 +11,7 @@
 #define ZRKVT16_CODETABLE_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "tables/ptrlist.h"
@@ -70,6 +71,12 @@ void ctableDestroy(CodeTable* table);
 void ctableListDestroy(PtrList* list);
 // 1 when stored, 0 when memory ran out (the table is then unchanged).
 int ctableSet(CodeTable* table, std::uint32_t key, std::uint32_t value);
+// Stores `count` records of 8 bytes (two 32-bit columns, least significant
+// byte first; the key is the first column when `keyFirst`) in order, with the
+// same result as ctableSet on each. Returns how many were stored: fewer only
+// when memory ran out, which stops it.
+std::size_t ctableSetRecords(CodeTable* table, const std::uint8_t* records, std::size_t count,
+                             bool keyFirst);
 // Found: the key lies in [minKey, maxKey], a block covers it, and it is key 0
 // or its value is not 0. `value` is written whenever a covering block exists.
 int ctableGet(const CodeTable* table, std::uint32_t key, std::uint32_t* value);
