@@ -212,8 +212,10 @@ constexpr std::uint64_t kSpecial = (std::uint64_t{1} << 0x09) | (std::uint64_t{1
                                    (std::uint64_t{1} << '/') | (std::uint64_t{1} << '<');
 
 // Removes processing instructions and "--" spans, turns line ends and tabs
-// into spaces and indexes the tags, in place over c[0..n). Both arrays are
-// then cut to what they hold.
+// into spaces and indexes the tags, in place over c[0..n). The document then
+// gets arrays of exactly the size they need, and the working ones (sized by
+// the input) are freed for the next file to reuse: documents kept for the
+// whole loading pass stay small.
 bool preprocess(DefDoc* doc, std::uint32_t n) {
   std::uint32_t* c = doc->text;
   doc->tagPos = static_cast<std::int32_t*>(std::malloc((n ? n : 1) * sizeof(std::int32_t)));
@@ -273,13 +275,17 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
   }
   doc->byteLen = static_cast<std::int32_t>(w * 4);
   doc->tagCount = tags;
-  // Shrinking in place cannot fail in practice; the old block stays if it does.
-  if (w < n && w > 0)
-    if (auto* cut = static_cast<std::uint32_t*>(std::realloc(c, w * 4))) doc->text = cut;
-  if (static_cast<std::uint32_t>(tags) < n && tags > 0)
-    if (auto* cut = static_cast<std::int32_t*>(std::realloc(doc->tagPos, tags * sizeof(std::int32_t))))
-      doc->tagPos = cut;
-  return true;
+  auto* text = static_cast<std::uint32_t*>(std::malloc((w ? w : 1) * 4));
+  auto* tagPos = static_cast<std::int32_t*>(std::malloc((tags ? tags : 1) * sizeof(std::int32_t)));
+  if (text && tagPos) {
+    std::memcpy(text, c, w * 4);
+    std::memcpy(tagPos, doc->tagPos, static_cast<std::size_t>(tags) * sizeof(std::int32_t));
+  }
+  std::free(c);
+  std::free(doc->tagPos);
+  doc->text = text;
+  doc->tagPos = tagPos;
+  return text && tagPos;
 }
 
 // Files read during the loading pass: set files are named by many rule files.
@@ -355,8 +361,10 @@ void splitPath(const char* path, char* drive, char* dir, char* base, char* ext) 
   }
 }
 
-int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
-            DefDoc* doc) {
+namespace {
+
+int openDoc(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+            DefDoc* doc, bool keep) {
   doc->text = nullptr;
   doc->tagPos = nullptr;
   doc->byteLen = 0;
@@ -421,7 +429,7 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
     clearDoc(doc);
     return 0;
   }
-  if (gCacheOn) {
+  if (gCacheOn && keep) {
     // Kept for the rest of the pass; a failure here only means a re-read.
     if (gCacheCount == gCacheCap) {
       const std::size_t cap = gCacheCap ? gCacheCap * 2 : 64;
@@ -439,6 +447,18 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
     }
   }
   return 1;
+}
+
+}  // namespace
+
+int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+            DefDoc* doc) {
+  return openDoc(name, defaultEncoding, defaultBigEndian, doc, true);
+}
+
+int defOpenOnce(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+                DefDoc* doc) {
+  return openDoc(name, defaultEncoding, defaultBigEndian, doc, false);
 }
 
 void defCacheBegin() { gCacheOn = true; }

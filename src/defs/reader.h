@@ -37,8 +37,13 @@ constexpr int kFieldSize = 260;
 // Opens directory + lower-cased base name and extension of `name`.
 int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
             DefDoc* doc);
+// As defOpen, for a file that is opened once (a rule file): what is read is
+// not kept for later opens.
+int defOpenOnce(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+                DefDoc* doc);
 // Between these two calls (the loading pass, under the table lock) every
-// file is read once: opening it again gives a copy of what was read.
+// file opened with defOpen is read once: opening it again gives what was
+// read, which stays until defCacheEnd.
 void defCacheBegin();
 void defCacheEnd();
 void defClose(DefDoc* doc);
