@@ -45,11 +45,22 @@ int copyField(const DefDoc* doc, std::uint32_t from, std::uint32_t to, char* out
   return 1;
 }
 
+// The byte copy of a document's text (see preprocess).
+const std::uint8_t* narrowText(const DefDoc* doc) {
+  return reinterpret_cast<const std::uint8_t*>(doc->text + cpCount(doc));
+}
+
+// Index of the first character `c` (1 to 0xFF) in [from, to), or `to`.
+std::uint32_t scanFor(const DefDoc* doc, std::uint32_t from, std::uint32_t to, std::uint32_t c) {
+  if (from >= to) return to;
+  const std::uint8_t* narrow = narrowText(doc);
+  const void* hit = std::memchr(narrow + from, static_cast<int>(c), to - from);
+  return hit ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - narrow) : to;
+}
+
 // Code-point index of the first `c` in [from, to), or `to`.
 std::uint32_t findChar(const DefDoc* doc, std::uint32_t from, std::uint32_t to, std::uint32_t c) {
-  for (; from < to; ++from)
-    if (doc->text[from] == c) return from;
-  return to;
+  return scanFor(doc, from, to, c);
 }
 
 // The first quoted value at or after code point `from` whose closing quote
@@ -275,10 +286,14 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
   }
   doc->byteLen = static_cast<std::int32_t>(w * 4);
   doc->tagCount = tags;
-  auto* text = static_cast<std::uint32_t*>(std::malloc((w ? w : 1) * 4));
+  // The text is followed in its block by a copy of one byte per character
+  // (0 for characters beyond 0xFF), in which plain scans use memchr.
+  auto* text = static_cast<std::uint32_t*>(std::malloc(w * 5 + 4));
   auto* tagPos = static_cast<std::int32_t*>(std::malloc((tags ? tags : 1) * sizeof(std::int32_t)));
   if (text && tagPos) {
     std::memcpy(text, c, w * 4);
+    auto* narrow = reinterpret_cast<std::uint8_t*>(text + w);
+    for (std::uint32_t i = 0; i < w; ++i) narrow[i] = c[i] < 0x100 ? static_cast<std::uint8_t>(c[i]) : 0;
     std::memcpy(tagPos, doc->tagPos, static_cast<std::size_t>(tags) * sizeof(std::int32_t));
   }
   std::free(c);
@@ -515,11 +530,13 @@ bool findTag(const DefDoc* doc, std::uint32_t from, std::uint32_t last, std::uin
     }
     if (lead == '<') return false;
   }
-  for (std::uint32_t p = from; p <= last; ++p)
-    if (t[p] == lead && match(p)) {
+  for (std::uint32_t p = from; p <= last; ++p) {
+    if ((p = scanFor(doc, p, last + 1, lead)) > last) break;
+    if (match(p)) {
       *at = p;
       return true;
     }
+  }
   return false;
 }
 
@@ -551,8 +568,7 @@ int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end) {
   }
   for (at = from; at <= last; ++at) {
     // The first character alone decides most positions.
-    while (t[at] != lead)
-      if (++at > last) return 0;
+    if ((at = scanFor(doc, at, last + 1, lead)) > last) return 0;
     if (sameAt(t, at + 1, key + 1, klen - 1)) {
       *end = (at + static_cast<std::uint32_t>(klen)) * 4;
       return 1;
@@ -674,7 +690,7 @@ int defHexNumber(const std::uint32_t* cps, std::uint32_t first, std::uint32_t li
 char* defEntityRef(const DefDoc* doc, std::uint32_t start, std::uint32_t end) {
   std::uint32_t limit = end / 4 < cpCount(doc) ? end / 4 : cpCount(doc);
   for (std::uint32_t i = start / 4; i < limit; ++i) {
-    if (doc->text[i] != '&') continue;
+    if ((i = scanFor(doc, i, limit, '&')) >= limit) break;
     std::uint32_t from = i + 1;
     while (from < limit && doc->text[from] == kSpace) ++from;
     std::uint32_t semi = findChar(doc, from, limit, ';');
