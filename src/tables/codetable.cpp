@@ -49,6 +49,27 @@ void ctableDestroy(CodeTable* t) {
   std::free(t);
 }
 
+void ctableClear(CodeTable* t) {
+  for (std::uint32_t i = 0; i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
+  std::free(t->blocks->items);
+  t->blocks->items = nullptr;
+  t->blocks->count = 0;
+  if (t->high) {
+    for (CodePage** mid : *t->high) std::free(mid);
+    std::free(t->high);
+    t->high = nullptr;
+  }
+  while (t->slabs) {
+    CodeSlab* next = t->slabs->next;
+    std::free(t->slabs);
+    t->slabs = next;
+  }
+  std::memset(t->flat, 0, sizeof t->flat);
+  t->slabLeft = 0;
+  t->minKey = t->maxKey = 0;
+  t->hasEntries = 0;
+}
+
 void ctableListDestroy(PtrList* list) {
   if (!list) return;
   for (std::uint32_t i = 0; i < list->count; ++i) ctableDestroy(static_cast<CodeTable*>(list->items[i]));

@@ -67,6 +67,8 @@ extern std::atomic<std::uint32_t> gTableEpoch;
 
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction);
 void ctableDestroy(CodeTable* table);
+// Removes every block and value: the table is again as ctableCreate made it.
+void ctableClear(CodeTable* table);
 // Destroys every table of a PtrList of CodeTable, then the list.
 void ctableListDestroy(PtrList* list);
 // 1 when stored, 0 when memory ran out (the table is then unchanged).

@@ -138,11 +138,25 @@ bool readCompiled(CodeTable* t, const char* path) {
   // Whatever its size or age, an existing compiled file is used: an empty or
   // unreadable one leaves the table empty.
   if (size > 0 && size <= 0x7FFFFFFF) {
-    const auto n = static_cast<std::size_t>(size);
-    auto* buf = static_cast<std::uint8_t*>(std::malloc(n));
-    // A shorter rest after the last whole record is ignored.
-    if (buf && platformFileRead(f, buf, n) == n) ctableSetRecords(t, buf, n / 8, t->direction == 1);
-    std::free(buf);
+    // The file goes through a small buffer, so that reading it touches no
+    // fresh memory. A file that delivers fewer bytes than its size stores
+    // nothing: what was stored before that showed is removed again (the
+    // table was empty, being loaded for the first time). After memory ran
+    // out nothing more is stored, but the file is still read to the end to
+    // tell a short one.
+    std::uint8_t buf[8192];  // a whole number of records
+    std::size_t left = static_cast<std::size_t>(size);
+    bool storing = true;
+    while (left > 0) {
+      const std::size_t want = left < sizeof buf ? left : sizeof buf;
+      if (platformFileRead(f, buf, want) != want) {
+        ctableClear(t);
+        break;
+      }
+      left -= want;
+      // A shorter rest after the last whole record is ignored.
+      if (storing) storing = ctableSetRecords(t, buf, want / 8, t->direction == 1) == want / 8;
+    }
   }
   platformFileClose(f);
   return true;

@@ -86,6 +86,15 @@ TEST(CodeTable, AgreesWithABlockModel) {
         ASSERT_EQ(got, covered ? want : 0xAAAA) << near;
         ASSERT_EQ(zk::ctableValue(t.get(), near), want) << near;
       }
+    // Cleared (a compiled file that came up short), it is as new again.
+    zk::ctableClear(t.get());
+    std::uint32_t got = 0;
+    for (std::uint32_t k : keys) ASSERT_FALSE(zk::ctableCovers(t.get(), k) || zk::ctableGet(t.get(), k, &got));
+    EXPECT_EQ(std::make_tuple(t->blocks->count, t->minKey, t->maxKey, t->hasEntries),
+              std::make_tuple(0, 0u, 0u, 0u));
+    ASSERT_EQ(zk::ctableSet(t.get(), 0x2121, 7), 1);
+    EXPECT_TRUE(zk::ctableGet(t.get(), 0x2121, &got) && got == 7 && t->minKey == 0x2121 &&
+                t->maxKey == 0x2121 && t->blocks->count == 1);
   }
 }
 
