@@ -304,9 +304,9 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
 }
 
 // Files read during the loading pass: set files are named by many rule files.
-// The cache owns the arrays of every document opened meanwhile; opening a
-// file again hands out the same arrays (searches never change them), and
-// closing such a document leaves them to the cache.
+// The cache owns the arrays of every document that defOpen reads meanwhile;
+// opening the file again hands out the same arrays (searches never change
+// them), and closing such a document leaves them to the cache.
 struct CachedDoc {
   char* path;
   std::uint32_t hash;

@@ -20,7 +20,10 @@ enum TextEncoding : std::uint32_t {
 };
 
 struct DefDoc {
-  std::uint32_t* text;     // code points after decoding and preprocessing
+  // Code points after decoding and preprocessing. The same block goes on
+  // with one byte per code point (its low 8 bits, 0 when above 0xFF), in
+  // which the reader's plain scans run.
+  std::uint32_t* text;
   std::int32_t byteLen;    // 4 per code point
   std::uint32_t cursor;    // byte offset at which searches begin
   std::uint32_t encoding;  // TextEncoding of the file
