@@ -5,8 +5,10 @@
 // the key that made them, possibly overlapping; the earliest covering block
 // owns a key). Because a key's owning block never changes once one covers
 // it, the stored values form a plain map: the values themselves live in a
-// two-level page index over aligned pages of 4096 keys, so a look-up costs
-// the same however many blocks the table has.
+// two-level page index over aligned pages of 4096 keys, each split into
+// chunks of 128 values made when a value is first stored there, so a look-up
+// costs the same however many blocks the table has, and a table touches
+// memory only near its keys (a JIS row of 94 codes fits one chunk).
 #ifndef ZRKVT16_CODETABLE_H
 #define ZRKVT16_CODETABLE_H
 
@@ -28,10 +30,17 @@ struct CodeBlock {
   std::uint16_t width;
 };
 
-// One aligned page of 4096 keys: values (already cut to the table's width)
-// and which keys some block covers.
+constexpr std::uint32_t kChunkKeys = 128;
+
+// Values (already cut to the table's width) of 128 aligned keys.
+struct CodeChunk {
+  std::uint32_t values[kChunkKeys];
+};
+
+// One aligned page of 4096 keys: its chunks (null where no value was ever
+// stored: all 0) and which keys some block covers.
 struct CodePage {
-  std::uint32_t values[kBlockKeys];
+  CodeChunk* chunks[kBlockKeys / kChunkKeys];
   std::uint64_t covered[kBlockKeys / 64];
 };
 
@@ -53,10 +62,10 @@ struct CodeTable {
   // Pages of the keys above: (*high)[key >> 24][(key >> 12) & 0xFFF], made
   // when the first such key is stored.
   CodePage** (*high)[256];
-  // Pages come from slabs of several, taken from the system already zeroed,
-  // so that only the parts of a page that hold values are ever touched.
+  // Pages and chunks come from slabs taken from the system already zeroed,
+  // handed out in order, so that a table's memory stays together.
   struct CodeSlab* slabs;
-  std::uint32_t slabLeft;  // pages of the newest slab not handed out
+  std::uint32_t slabLeft;  // bytes of the newest slab not handed out
 };
 
 constexpr std::uint32_t kFlatKeys = 32 * kBlockKeys;
@@ -101,7 +110,9 @@ inline const CodePage* ctablePage(const CodeTable* table, std::uint32_t key) {
 // The hot-path look-up: the value stored for `key`, 0 when there is none.
 inline std::uint32_t ctableValueFast(const CodeTable* table, std::uint32_t key) {
   const CodePage* page = ctablePage(table, key);
-  return page ? page->values[key & 0xFFF] : 0;
+  if (!page) return 0;
+  const CodeChunk* chunk = page->chunks[(key & 0xFFF) / kChunkKeys];
+  return chunk ? chunk->values[key % kChunkKeys] : 0;
 }
 
 // Whether some block covers `key` (the distinction only matters for key 0).
