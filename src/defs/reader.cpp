@@ -45,11 +45,22 @@ int copyField(const DefDoc* doc, std::uint32_t from, std::uint32_t to, char* out
   return 1;
 }
 
+// The byte copy of a document's text (see preprocess).
+const std::uint8_t* narrowText(const DefDoc* doc) {
+  return reinterpret_cast<const std::uint8_t*>(doc->text + cpCount(doc));
+}
+
+// Index of the first character `c` (1 to 0xFF) in [from, to), or `to`.
+std::uint32_t scanFor(const DefDoc* doc, std::uint32_t from, std::uint32_t to, std::uint32_t c) {
+  if (from >= to) return to;
+  const std::uint8_t* narrow = narrowText(doc);
+  const void* hit = std::memchr(narrow + from, static_cast<int>(c), to - from);
+  return hit ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - narrow) : to;
+}
+
 // Code-point index of the first `c` in [from, to), or `to`.
 std::uint32_t findChar(const DefDoc* doc, std::uint32_t from, std::uint32_t to, std::uint32_t c) {
-  for (; from < to; ++from)
-    if (doc->text[from] == c) return from;
-  return to;
+  return scanFor(doc, from, to, c);
 }
 
 // The first quoted value at or after code point `from` whose closing quote
@@ -89,13 +100,19 @@ bool matchAt(const std::uint8_t* b, std::size_t n, std::size_t at, const char* a
   return true;
 }
 
+// First occurrence of `s` in b[0..n), found through memchr on its first byte.
 bool containsBytes(const std::uint8_t* b, std::size_t n, const char* s, std::size_t* at) {
-  std::size_t len = std::strlen(s);
-  for (std::size_t i = 0; i + len <= n; ++i)
+  const std::size_t len = std::strlen(s);
+  for (std::size_t i = 0; i + len <= n;) {
+    const void* hit = std::memchr(b + i, s[0], n - len + 1 - i);
+    if (!hit) return false;
+    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - b);
     if (std::memcmp(b + i, s, len) == 0) {
       *at = i;
       return true;
     }
+    ++i;
+  }
   return false;
 }
 
@@ -117,6 +134,7 @@ bool detectEncoding(const std::uint8_t* b, std::size_t n, std::uint32_t* enc,
   if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
     *big = b[0] == 0xFE;
     for (std::size_t i = 0; i < n && b[i] != 0x0D && b[i] != 0x0A; ++i) {
+      if (b[i] != 'U' && b[i] != 'I') continue;
       // Both patterns end in a character without its trailing zero byte, so
       // that one test also matches big-endian text one byte later.
       if (matchAt(b, n, i, "UTF-16", 11)) {
@@ -150,6 +168,19 @@ std::uint32_t unit(const std::uint8_t* p, int width, bool big) {
   return v;
 }
 
+// Every 2-byte unit as one code point; returns whether any unit is a
+// surrogate. One plain loop per byte order, which the compiler vectorises.
+bool widenUnits(const std::uint8_t* b, std::size_t units, bool big, std::uint32_t* out) {
+  std::uint32_t surrogates = 0;
+  const int hi = big ? 0 : 1, lo = big ? 1 : 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint32_t u = std::uint32_t{b[2 * i + hi]} << 8 | b[2 * i + lo];
+    out[i] = u;
+    surrogates |= static_cast<std::uint32_t>(u - 0xD800u < 0x800u);
+  }
+  return surrogates != 0;
+}
+
 // Decodes raw bytes into a new code-point array; null on failure. The result
 // is bounded so that 4 bytes per code point still fit a signed 32-bit length.
 std::uint32_t* decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, bool big,
@@ -160,6 +191,11 @@ std::uint32_t* decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, b
   if (units > 0x1FFFFFFFu) return nullptr;
   auto* out = static_cast<std::uint32_t*>(std::malloc((units ? units : 1) * 4));
   if (!out) return nullptr;
+  // Text without surrogates (nearly every file) is done in one pass.
+  if (width == 2 && (!widenUnits(b, units, big, out) || enc == kTextUcs2)) {
+    *count = static_cast<std::uint32_t>(units);
+    return out;
+  }
   std::uint32_t m = 0;
   for (std::size_t i = 0; i < units; ++i) {
     std::uint32_t u = unit(b + i * width, width, big);
@@ -181,8 +217,16 @@ std::uint32_t* decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, b
   return out;
 }
 
+// Characters below 0x40 that preprocessing looks at: TAB, LF, CR, "-", "/", "<".
+constexpr std::uint64_t kSpecial = (std::uint64_t{1} << 0x09) | (std::uint64_t{1} << 0x0A) |
+                                   (std::uint64_t{1} << 0x0D) | (std::uint64_t{1} << '-') |
+                                   (std::uint64_t{1} << '/') | (std::uint64_t{1} << '<');
+
 // Removes processing instructions and "--" spans, turns line ends and tabs
-// into spaces and indexes the tags, in place over c[0..n).
+// into spaces and indexes the tags, in place over c[0..n). The document then
+// gets arrays of exactly the size they need, and the working ones (sized by
+// the input) are freed for the next file to reuse: documents kept for the
+// whole loading pass stay small.
 bool preprocess(DefDoc* doc, std::uint32_t n) {
   std::uint32_t* c = doc->text;
   doc->tagPos = static_cast<std::int32_t*>(std::malloc((n ? n : 1) * sizeof(std::int32_t)));
@@ -195,6 +239,11 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
   std::int32_t tags = 0;
   for (std::uint32_t i = 0; i < n;) {
     std::uint32_t ch = c[i];
+    if (ch >= 0x40 || !((kSpecial >> ch) & 1)) {
+      c[w++] = ch;
+      ++i;
+      continue;
+    }
     bool hasNext = i + 1 < n;
     if (ch == '<' && hasNext && c[i + 1] == '?') {
       if (qgt != kNone && (qgt == kUnknown || qgt < i + 1)) {
@@ -237,12 +286,30 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
   }
   doc->byteLen = static_cast<std::int32_t>(w * 4);
   doc->tagCount = tags;
-  return true;
+  // The text is followed in its block by a copy of one byte per character
+  // (0 for characters beyond 0xFF), in which plain scans use memchr.
+  auto* text = static_cast<std::uint32_t*>(std::malloc(w * 5 + 4));
+  auto* tagPos = static_cast<std::int32_t*>(std::malloc((tags ? tags : 1) * sizeof(std::int32_t)));
+  if (text && tagPos) {
+    std::memcpy(text, c, w * 4);
+    auto* narrow = reinterpret_cast<std::uint8_t*>(text + w);
+    for (std::uint32_t i = 0; i < w; ++i) narrow[i] = c[i] < 0x100 ? static_cast<std::uint8_t>(c[i]) : 0;
+    std::memcpy(tagPos, doc->tagPos, static_cast<std::size_t>(tags) * sizeof(std::int32_t));
+  }
+  std::free(c);
+  std::free(doc->tagPos);
+  doc->text = text;
+  doc->tagPos = tagPos;
+  return text && tagPos;
 }
 
 // Files read during the loading pass: set files are named by many rule files.
+// The cache owns the arrays of every document that defOpen reads meanwhile;
+// opening the file again hands out the same arrays (searches never change
+// them), and closing such a document leaves them to the cache.
 struct CachedDoc {
   char* path;
+  std::uint32_t hash;
   std::uint32_t defaultEncoding, defaultBigEndian;
   DefDoc doc;
 };
@@ -250,23 +317,16 @@ bool gCacheOn = false;
 CachedDoc* gCache = nullptr;
 std::size_t gCacheCount = 0, gCacheCap = 0;
 
-// A copy of a document's arrays into `to`; false when memory ran out.
-bool copyDoc(const DefDoc& from, DefDoc* to) {
-  *to = from;
-  const std::size_t chars = static_cast<std::size_t>(from.byteLen) / 4;
-  to->text = static_cast<std::uint32_t*>(std::malloc((chars ? chars : 1) * 4));
-  to->tagPos = static_cast<std::int32_t*>(
-      std::malloc((from.tagCount ? static_cast<std::size_t>(from.tagCount) : 1) * sizeof(std::int32_t)));
-  if (!to->text || !to->tagPos) {
-    std::free(to->text);
-    std::free(to->tagPos);
-    to->text = nullptr;
-    to->tagPos = nullptr;
-    return false;
-  }
-  std::memcpy(to->text, from.text, chars * 4);
-  std::memcpy(to->tagPos, from.tagPos, static_cast<std::size_t>(from.tagCount) * sizeof(std::int32_t));
-  return true;
+std::uint32_t pathHash(const char* p) {
+  std::uint32_t h = 2166136261u;
+  for (; *p; ++p) h = (h ^ static_cast<std::uint8_t>(*p)) * 16777619u;
+  return h;
+}
+
+bool cachedArrays(const DefDoc* doc) {
+  for (std::size_t i = 0; i < gCacheCount; ++i)
+    if (gCache[i].doc.text == doc->text) return true;
+  return false;
 }
 
 void clearDoc(DefDoc* doc) {
@@ -316,8 +376,10 @@ void splitPath(const char* path, char* drive, char* dir, char* base, char* ext) 
   }
 }
 
-int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
-            DefDoc* doc) {
+namespace {
+
+int openDoc(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+            DefDoc* doc, bool keep) {
   doc->text = nullptr;
   doc->tagPos = nullptr;
   doc->byteLen = 0;
@@ -337,18 +399,21 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
   std::memcpy(path, dir, dirLen);
   for (std::size_t i = 0; i <= leafLen; ++i) path[dirLen + i] = lowerAscii(leaf[i]);
 
+  const std::uint32_t hash = gCacheOn ? pathHash(path) : 0;
   if (gCacheOn) {
     for (std::size_t i = 0; i < gCacheCount; ++i) {
       const CachedDoc& c = gCache[i];
-      if (c.defaultEncoding == defaultEncoding && c.defaultBigEndian == defaultBigEndian &&
-          std::strcmp(c.path, path) == 0)
-        return copyDoc(c.doc, doc) ? 1 : 0;
+      if (c.hash == hash && c.defaultEncoding == defaultEncoding &&
+          c.defaultBigEndian == defaultBigEndian && std::strcmp(c.path, path) == 0) {
+        *doc = c.doc;
+        return 1;
+      }
     }
   }
-  PlatformFile f = platformFileOpenRead(path);
-  if (f == kNoFile) return 0;
   std::int64_t size = -1;
-  if (!platformFileSize(f, &size) || size <= 0 || size > 0x7FFFFFFF) {
+  PlatformFile f = platformFileOpenRead(path, &size);
+  if (f == kNoFile) return 0;
+  if (size <= 0 || size > 0x7FFFFFFF) {
     platformFileClose(f);
     return 0;
   }
@@ -379,32 +444,36 @@ int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
     clearDoc(doc);
     return 0;
   }
-  if (gCacheOn) {
+  if (gCacheOn && keep) {
     // Kept for the rest of the pass; a failure here only means a re-read.
     if (gCacheCount == gCacheCap) {
-      const std::size_t cap = gCacheCap ? gCacheCap * 2 : 32;
+      const std::size_t cap = gCacheCap ? gCacheCap * 2 : 64;
       auto* grown = static_cast<CachedDoc*>(std::realloc(gCache, cap * sizeof(CachedDoc)));
       if (grown) {
         gCache = grown;
         gCacheCap = cap;
       }
     }
-    if (gCacheCount < gCacheCap) {
-      CachedDoc& c = gCache[gCacheCount];
-      const std::size_t pathLen = std::strlen(path) + 1;
-      c.path = static_cast<char*>(std::malloc(pathLen));
-      if (c.path) std::memcpy(c.path, path, pathLen);
-      c.defaultEncoding = defaultEncoding;
-      c.defaultBigEndian = defaultBigEndian;
-      if (c.path && copyDoc(*doc, &c.doc)) {
-        c.doc.cursor = 0;
-        ++gCacheCount;
-      } else {
-        std::free(c.path);
-      }
+    const std::size_t pathLen = std::strlen(path) + 1;
+    char* kept = gCacheCount < gCacheCap ? static_cast<char*>(std::malloc(pathLen)) : nullptr;
+    if (kept) {
+      std::memcpy(kept, path, pathLen);
+      gCache[gCacheCount++] = CachedDoc{kept, hash, defaultEncoding, defaultBigEndian, *doc};
     }
   }
   return 1;
+}
+
+}  // namespace
+
+int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+            DefDoc* doc) {
+  return openDoc(name, defaultEncoding, defaultBigEndian, doc, true);
+}
+
+int defOpenOnce(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+                DefDoc* doc) {
+  return openDoc(name, defaultEncoding, defaultBigEndian, doc, false);
 }
 
 void defCacheBegin() { gCacheOn = true; }
@@ -421,8 +490,64 @@ void defCacheEnd() {
 }
 
 void defClose(DefDoc* doc) {
-  if (doc) clearDoc(doc);
+  if (!doc) return;
+  if (gCacheOn && doc->text && cachedArrays(doc)) {
+    doc->text = nullptr;
+    doc->tagPos = nullptr;
+    doc->byteLen = 0;
+    doc->tagCount = 0;
+    return;
+  }
+  clearDoc(doc);
 }
+
+namespace {
+
+// The first position `at` in [from, last] whose character is `lead` ("<" or
+// "/") and at which `match` holds. The tag index holds every "<" and every
+// "/" written before a ">", so it is walked instead of the text; only a "/"
+// that came to stand before a ">" when something between them was removed
+// is missing from it, and a plain scan looks for that.
+template <class Match>
+bool findTag(const DefDoc* doc, std::uint32_t from, std::uint32_t last, std::uint32_t lead,
+             Match match, std::uint32_t* at) {
+  const std::uint32_t* t = doc->text;
+  if (doc->tagCount > 0) {
+    // First index entry at or after `from`.
+    std::int32_t lo = 0, hi = doc->tagCount;
+    while (lo < hi) {
+      std::int32_t mid = lo + (hi - lo) / 2;
+      if (static_cast<std::uint32_t>(doc->tagPos[mid]) < from) lo = mid + 1;
+      else hi = mid;
+    }
+    for (std::int32_t k = lo; k < doc->tagCount; ++k) {
+      const std::uint32_t p = static_cast<std::uint32_t>(doc->tagPos[k]);
+      if (p > last) break;
+      if (t[p] == lead && match(p)) {
+        *at = p;
+        return true;
+      }
+    }
+    if (lead == '<') return false;
+  }
+  for (std::uint32_t p = from; p <= last; ++p) {
+    if ((p = scanFor(doc, p, last + 1, lead)) > last) break;
+    if (match(p)) {
+      *at = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the ASCII bytes key[0..len) stand at code point `at`.
+inline bool sameAt(const std::uint32_t* t, std::uint32_t at, const char* key, std::size_t len) {
+  for (std::size_t k = 0; k < len; ++k)
+    if (t[at + k] != static_cast<std::uint8_t>(key[k])) return false;
+  return true;
+}
+
+}  // namespace
 
 int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end) {
   std::size_t klen = std::strlen(key);
@@ -431,74 +556,61 @@ int defFindKey(const DefDoc* doc, const char* key, std::uint32_t* end) {
   if (klen == 0 || klen > static_cast<std::size_t>(kMaxKeyLen) || from >= n || klen > n - from)
     return 0;
   const std::uint32_t last = n - static_cast<std::uint32_t>(klen);  // last possible start
-  auto matches = [&](std::uint32_t at) {
-    for (std::size_t k = 0; k < klen; ++k)
-      if (doc->text[at + k] != static_cast<std::uint8_t>(key[k])) return false;
-    return true;
-  };
-  if ((key[0] == '<' || key[0] == '/') && doc->tagCount > 0) {
-    // First index entry at or after the cursor.
-    std::int32_t lo = 0, hi = doc->tagCount;
-    while (lo < hi) {
-      std::int32_t mid = lo + (hi - lo) / 2;
-      if (static_cast<std::uint32_t>(doc->tagPos[mid]) < from) lo = mid + 1;
-      else hi = mid;
-    }
-    for (std::int32_t t = lo; t < doc->tagCount; ++t) {
-      std::uint32_t at = static_cast<std::uint32_t>(doc->tagPos[t]);
-      if (at > last) break;
-      if (matches(at)) {
-        *end = (at + static_cast<std::uint32_t>(klen)) * 4;
-        return 1;
-      }
-    }
-    // Every "<" is indexed, so a scan could not find one the index missed.
-    if (key[0] == '<') return 0;
+  const std::uint32_t* t = doc->text;
+  const std::uint32_t lead = static_cast<std::uint8_t>(key[0]);
+  std::uint32_t at;
+  if (lead == '<' || lead == '/') {
+    if (!findTag(doc, from, last, lead,
+                 [&](std::uint32_t p) { return sameAt(t, p + 1, key + 1, klen - 1); }, &at))
+      return 0;
+    *end = (at + static_cast<std::uint32_t>(klen)) * 4;
+    return 1;
   }
-  for (std::uint32_t at = from; at <= last; ++at)
-    if (matches(at)) {
+  for (at = from; at <= last; ++at) {
+    // The first character alone decides most positions.
+    if ((at = scanFor(doc, at, last + 1, lead)) > last) return 0;
+    if (sameAt(t, at + 1, key + 1, klen - 1)) {
       *end = (at + static_cast<std::uint32_t>(klen)) * 4;
       return 1;
     }
+  }
   return 0;
 }
 
 int defFindElement(DefDoc* doc, const char* name, std::uint32_t* start, std::uint32_t* end) {
   std::size_t len = std::strlen(name);
   if (len + 3 > static_cast<std::size_t>(kMaxKeyLen)) return 0;
-  // "<name>", "<name " and "</name>" (formatting them costs more than the search).
-  char open1[kMaxKeyLen + 1], open2[kMaxKeyLen + 1], close[kMaxKeyLen + 1];
-  open1[0] = open2[0] = close[0] = '<';
-  close[1] = '/';
-  std::memcpy(open1 + 1, name, len);
-  std::memcpy(open2 + 1, name, len);
-  std::memcpy(close + 2, name, len);
-  open1[len + 1] = '>';
-  open2[len + 1] = ' ';
-  close[len + 2] = '>';
-  open1[len + 2] = open2[len + 2] = close[len + 3] = '\0';
-  const std::uint32_t saved = doc->cursor;
-  std::uint32_t e1 = 0, e2 = 0;
-  int f1 = defFindKey(doc, open1, &e1);
-  int f2 = defFindKey(doc, open2, &e2);
-  if (!f1 && !f2) return 0;
-  // Both keys have the same length, so the earlier match ends earlier.
-  std::uint32_t s = (f1 && (!f2 || e1 <= e2)) ? e1 : e2;
-  doc->cursor = s;
-  std::uint32_t e = 0;
-  int found = 1;
-  if (defFindKey(doc, close, &e)) {
-    e -= static_cast<std::uint32_t>(len + 3) * 4;
-  } else if (defFindKey(doc, "/>", &e)) {
-    e -= 8;
-  } else {
-    found = 0;
+  const std::uint32_t n = cpCount(doc), from = doc->cursor / 4;
+  const std::uint32_t* t = doc->text;
+  const auto nameAt = [&](std::uint32_t p) { return sameAt(t, p, name, len); };
+  // "<name>" and "<name " have the same length: the first position at which
+  // either stands gives the earlier end. The cursor is never moved.
+  std::uint32_t at;
+  if (len + 2 > n || from > n - (len + 2) ||
+      !findTag(doc, from, n - static_cast<std::uint32_t>(len + 2), '<',
+               [&](std::uint32_t p) {
+                 const std::uint32_t after = t[p + 1 + len];
+                 return (after == '>' || after == kSpace) && nameAt(p + 1);
+               },
+               &at))
+    return 0;
+  const std::uint32_t s = at + static_cast<std::uint32_t>(len) + 2;
+  // "</name>" from the start, else "/>".
+  if (len + 3 <= n && s <= n - (len + 3) &&
+      findTag(doc, s, n - static_cast<std::uint32_t>(len + 3), '<',
+              [&](std::uint32_t p) { return t[p + 1] == '/' && t[p + 2 + len] == '>' && nameAt(p + 2); },
+              &at)) {
+    *start = s * 4;
+    *end = at * 4;
+    return 1;
   }
-  doc->cursor = saved;
-  if (!found) return 0;
-  *start = s;
-  *end = e;
-  return 1;
+  if (n >= 2 && s <= n - 2 &&
+      findTag(doc, s, n - 2, '/', [&](std::uint32_t p) { return t[p + 1] == '>'; }, &at)) {
+    *start = s * 4;
+    *end = at * 4;
+    return 1;
+  }
+  return 0;
 }
 
 int defQuotedValue(const DefDoc* doc, std::uint32_t offset, char* out) {
@@ -578,7 +690,7 @@ int defHexNumber(const std::uint32_t* cps, std::uint32_t first, std::uint32_t li
 char* defEntityRef(const DefDoc* doc, std::uint32_t start, std::uint32_t end) {
   std::uint32_t limit = end / 4 < cpCount(doc) ? end / 4 : cpCount(doc);
   for (std::uint32_t i = start / 4; i < limit; ++i) {
-    if (doc->text[i] != '&') continue;
+    if ((i = scanFor(doc, i, limit, '&')) >= limit) break;
     std::uint32_t from = i + 1;
     while (from < limit && doc->text[from] == kSpace) ++from;
     std::uint32_t semi = findChar(doc, from, limit, ';');

@@ -20,7 +20,10 @@ enum TextEncoding : std::uint32_t {
 };
 
 struct DefDoc {
-  std::uint32_t* text;     // code points after decoding and preprocessing
+  // Code points after decoding and preprocessing. The same block goes on
+  // with one byte per code point (its low 8 bits, 0 when above 0xFF), in
+  // which the reader's plain scans run.
+  std::uint32_t* text;
   std::int32_t byteLen;    // 4 per code point
   std::uint32_t cursor;    // byte offset at which searches begin
   std::uint32_t encoding;  // TextEncoding of the file
@@ -37,8 +40,13 @@ constexpr int kFieldSize = 260;
 // Opens directory + lower-cased base name and extension of `name`.
 int defOpen(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
             DefDoc* doc);
+// As defOpen, for a file that is opened once (a rule file): what is read is
+// not kept for later opens.
+int defOpenOnce(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
+                DefDoc* doc);
 // Between these two calls (the loading pass, under the table lock) every
-// file is read once: opening it again gives a copy of what was read.
+// file opened with defOpen is read once: opening it again gives what was
+// read, which stays until defCacheEnd.
 void defCacheBegin();
 void defCacheEnd();
 void defClose(DefDoc* doc);

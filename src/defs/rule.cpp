@@ -184,7 +184,7 @@ CodeTable* parseDsTable(DefDoc* doc, std::uint32_t start, std::uint32_t end) {
 int loadDefinitionFile(const char* path) {
   if (!gState.rules || !gState.charsets) return 0;
   DefDoc doc = {};
-  if (!defOpen(path, kTextUtf16, 0, &doc)) return 0;
+  if (!defOpenOnce(path, kTextUtf16, 0, &doc)) return 0;
   RuleDef* rule = nullptr;
   int accepted = readRuleFile(&doc, &rule);
   ruleDefDestroy(rule);  // null unless the file was rejected after creating it

@@ -58,7 +58,7 @@ std::uint32_t registryCharsetId(char* name) {
   for (char* p = name; *p; ++p)
     if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + 0x20);
   for (const CharsetName& row : kCharsetNames)
-    if (std::strcmp(name, row.name) == 0) return row.id;
+    if (row.name[0] == name[0] && std::strcmp(name, row.name) == 0) return row.id;
   std::uint32_t sum = 4000;
   std::uint32_t pos = 1;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p, ++pos)

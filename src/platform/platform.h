@@ -48,13 +48,12 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx);
 // descriptor or a Windows HANDLE; kNoFile when an open fails.
 using PlatformFile = std::intptr_t;
 constexpr PlatformFile kNoFile = -1;
-// An existing regular file, for reading.
-PlatformFile platformFileOpenRead(const char* path);
+// An existing regular file, for reading, and its size in bytes: kNoFile
+// when it cannot be opened or its size cannot be told.
+PlatformFile platformFileOpenRead(const char* path, std::int64_t* size);
 // A new file for writing: fails when anything, a link included, already
 // has that name, so a planted link can never redirect the write.
 PlatformFile platformFileCreateNew(const char* path);
-// Size in bytes; false when it cannot be told.
-bool platformFileSize(PlatformFile f, std::int64_t* size);
 // Reads up to n bytes; fewer only at the end of the file or on an error.
 std::size_t platformFileRead(PlatformFile f, void* buf, std::size_t n);
 // Writes all n bytes; false when that fails (a full disk, a short write).

@@ -120,12 +120,27 @@ void platformLockBind(PlatformLock* lock, const char* dir) {
   // An absolute name, so that a forked child reopens the same file whatever
   // its working directory.
   char real[PATH_MAX];
-  struct stat st;
-  if (!realpath(dir, real) || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) return;
+  const char* base = dir;
+  if (dir[0] != '/') {
+    if (!realpath(dir, real)) return;
+    base = real;
+  }
+  std::size_t baseLen = std::strlen(base);
+  while (baseLen > 1 && base[baseLen - 1] == '/') --baseLen;
   char path[sizeof lock->path];
-  if (std::snprintf(path, sizeof path, "%s/%s", real, lock->name) >= static_cast<int>(sizeof path))
+  if (std::snprintf(path, sizeof path, "%.*s/%s", static_cast<int>(baseLen), base, lock->name) >=
+      static_cast<int>(sizeof path))
     return;
-  int fd = openLockFile(path, true, st.st_mode);
+  // The file normally exists: open it; only its creator needs the
+  // directory's permissions.
+  int fd = openLockFile(path, false, 0);
+  if (fd < 0 && errno == ENOENT) {
+    struct stat st;
+    path[baseLen] = '\0';
+    const bool isDir = stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    path[baseLen] = '/';
+    if (isDir) fd = openLockFile(path, true, st.st_mode);
+  }
   if (fd < 0) return;
   std::memcpy(lock->path, path, sizeof path);
   lock->fd = fd;
@@ -231,31 +246,27 @@ int platformListXml(const char* dir, PlatformListFn fn, void* ctx) {
   return count;
 }
 
-PlatformFile platformFileOpenRead(const char* path) {
+PlatformFile platformFileOpenRead(const char* path, std::int64_t* size) {
   int fd;
   // Non-blocking, so that a FIFO under a table's name cannot stall the open;
   // it makes no difference to reading a regular file.
   do fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   while (fd < 0 && errno == EINTR);
+  // One fstat tells both that it is a regular file and its size.
   struct stat st;
   if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     close(fd);
     fd = -1;
   }
-  return fd < 0 ? kNoFile : fd;
+  if (fd < 0) return kNoFile;
+  *size = st.st_size;
+  return fd;
 }
 
 PlatformFile platformFileCreateNew(const char* path) {
   // O_EXCL never follows a link in the last component; O_NOFOLLOW says so.
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   return fd < 0 ? kNoFile : fd;
-}
-
-bool platformFileSize(PlatformFile f, std::int64_t* size) {
-  struct stat st;
-  if (fstat(static_cast<int>(f), &st) != 0) return false;
-  *size = st.st_size;
-  return true;
 }
 
 std::size_t platformFileRead(PlatformFile f, void* buf, std::size_t n) {

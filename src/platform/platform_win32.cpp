@@ -132,24 +132,26 @@ PlatformFile fileOf(HANDLE h) {
 
 }  // namespace
 
-PlatformFile platformFileOpenRead(const char* path) {
+PlatformFile platformFileOpenRead(const char* path, std::int64_t* size) {
   // Others may read, write, rename or delete meanwhile: a compiled file can
   // be replaced by another process while this one reads the old one.
-  return fileOf(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  PlatformFile f = fileOf(CreateFileA(path, GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER n;
+  if (f == kNoFile) return kNoFile;
+  if (!GetFileSizeEx(handleOf(f), &n)) {
+    CloseHandle(handleOf(f));
+    return kNoFile;
+  }
+  *size = n.QuadPart;
+  return f;
 }
 
 PlatformFile platformFileCreateNew(const char* path) {
   // CREATE_NEW fails when the name exists, as a link or anything else.
   return fileOf(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
-}
-
-bool platformFileSize(PlatformFile f, std::int64_t* size) {
-  LARGE_INTEGER n;
-  if (!GetFileSizeEx(handleOf(f), &n)) return false;
-  *size = n.QuadPart;
-  return true;
 }
 
 std::size_t platformFileRead(PlatformFile f, void* buf, std::size_t n) {

@@ -8,13 +8,13 @@ namespace zk {
 
 std::atomic<std::uint32_t> gTableEpoch{0};
 
-// Slabs hold this many pages: just above the size from which the C library
-// maps fresh (zero) memory instead of clearing heap memory.
-constexpr std::uint32_t kSlabPages = 8;
+// Slabs are just above the size from which the C library maps fresh (zero)
+// memory instead of clearing heap memory; untouched parts cost nothing.
+constexpr std::uint32_t kSlabBytes = 128 * 1024;
 
 struct CodeSlab {
   CodeSlab* next;
-  alignas(64) CodePage pages[kSlabPages];
+  alignas(64) unsigned char bytes[kSlabBytes];
 };
 
 
@@ -49,6 +49,27 @@ void ctableDestroy(CodeTable* t) {
   std::free(t);
 }
 
+void ctableClear(CodeTable* t) {
+  for (std::uint32_t i = 0; i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
+  std::free(t->blocks->items);
+  t->blocks->items = nullptr;
+  t->blocks->count = 0;
+  if (t->high) {
+    for (CodePage** mid : *t->high) std::free(mid);
+    std::free(t->high);
+    t->high = nullptr;
+  }
+  while (t->slabs) {
+    CodeSlab* next = t->slabs->next;
+    std::free(t->slabs);
+    t->slabs = next;
+  }
+  std::memset(t->flat, 0, sizeof t->flat);
+  t->slabLeft = 0;
+  t->minKey = t->maxKey = 0;
+  t->hasEntries = 0;
+}
+
 void ctableListDestroy(PtrList* list) {
   if (!list) return;
   for (std::uint32_t i = 0; i < list->count; ++i) ctableDestroy(static_cast<CodeTable*>(list->items[i]));
@@ -57,15 +78,29 @@ void ctableListDestroy(PtrList* list) {
 
 namespace {
 
-CodePage* newPage(CodeTable* t) {
-  if (t->slabLeft == 0) {
+// Zeroed memory from the table's slabs; sizes are multiples of 64.
+void* slabTake(CodeTable* t, std::uint32_t size) {
+  if (t->slabLeft < size) {
     auto* slab = static_cast<CodeSlab*>(std::calloc(1, sizeof(CodeSlab)));
     if (!slab) return nullptr;
     slab->next = t->slabs;
     t->slabs = slab;
-    t->slabLeft = kSlabPages;
+    t->slabLeft = kSlabBytes;
   }
-  return &t->slabs->pages[kSlabPages - t->slabLeft--];
+  void* p = t->slabs->bytes + (kSlabBytes - t->slabLeft);
+  t->slabLeft -= size;
+  return p;
+}
+
+static_assert(sizeof(CodePage) % 64 == 0 && sizeof(CodeChunk) % 64 == 0, "slab alignment");
+
+CodePage* newPage(CodeTable* t) { return static_cast<CodePage*>(slabTake(t, sizeof(CodePage))); }
+
+// The chunk of `key` in its page, made (zero-filled) when it does not exist yet.
+CodeChunk* chunkFor(CodeTable* t, CodePage* page, std::uint32_t key) {
+  CodeChunk*& chunk = page->chunks[(key & 0xFFF) / kChunkKeys];
+  if (!chunk) chunk = static_cast<CodeChunk*>(slabTake(t, sizeof(CodeChunk)));
+  return chunk;
 }
 
 // The page of `key`, made (zero-filled) when it does not exist yet.
@@ -117,18 +152,22 @@ std::uint32_t cutToWidth(std::uint32_t value, std::uint16_t width) {
 int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
   CodePage* covering = const_cast<CodePage*>(ctablePage(t, key));
   if (covering && ctableCovers(t, key) && t->hasEntries) {
-    // A key some block already covers: nothing to make.
-    covering->values[key & 0xFFF] = cutToWidth(value, t->width);
+    // A key some block already covers: at most its chunk to make.
+    CodeChunk* chunk = chunkFor(t, covering, key);
+    if (!chunk) return 0;
+    chunk->values[key % kChunkKeys] = cutToWidth(value, t->width);
     if (key < t->minKey) t->minKey = key;
     else if (key > t->maxKey) t->maxKey = key;
     return 1;
   }
   if (!ctableCovers(t, key)) {
-    // A new block starts at the key itself. Make every page it touches
-    // before changing anything, so that no memory failure leaves it half made.
+    // A new block starts at the key itself. Make every page it touches, and
+    // the key's chunk, before changing anything, so that no memory failure
+    // leaves it half made.
     std::uint32_t last = key > 0xFFFFFFFFu - (kBlockKeys - 1) ? 0xFFFFFFFFu : key + (kBlockKeys - 1);
     auto* block = static_cast<CodeBlock*>(std::malloc(sizeof(CodeBlock)));
-    if (!block || !pageFor(t, key) || !pageFor(t, last) || !ptrListAppend(t->blocks, block)) {
+    CodePage* first = block ? pageFor(t, key) : nullptr;
+    if (!first || !pageFor(t, last) || !chunkFor(t, first, key) || !ptrListAppend(t->blocks, block)) {
       std::free(block);
       return 0;
     }
@@ -137,8 +176,9 @@ int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
     block->width = t->width;
     cover(t, key, last);
   }
-  CodePage* page = pageFor(t, key);
-  page->values[key & 0xFFF] = cutToWidth(value, t->width);
+  CodeChunk* chunk = chunkFor(t, pageFor(t, key), key);
+  if (!chunk) return 0;  // only for a covered key of a table without entries
+  chunk->values[key % kChunkKeys] = cutToWidth(value, t->width);
   if (t->minKey == 0 && t->hasEntries == 0) {
     t->hasEntries = 1;
     t->minKey = t->maxKey = key;
@@ -150,11 +190,60 @@ int ctableSet(CodeTable* t, std::uint32_t key, std::uint32_t value) {
   return 1;
 }
 
+namespace {
+
+template <bool kKeyFirst>
+std::size_t setRecords(CodeTable* t, const std::uint8_t* records, std::size_t count) {
+  const std::uint32_t mask = cutToWidth(0xFFFFFFFFu, t->width);
+  // The page of the key stored last: consecutive keys mostly share it, and
+  // where a block already covers the key, storing is one write. The key range
+  // of those writes is folded into minKey and maxKey before the next
+  // ctableSet and at the end, which gives the same range as key by key.
+  CodePage* page = nullptr;
+  std::uint32_t pageNo = 0, lo = 0, hi = 0;
+  const auto fold = [&] {
+    if (!page) return;
+    if (lo < t->minKey) t->minKey = lo;
+    if (hi > t->maxKey) t->maxKey = hi;
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = records + 8 * i;
+    const std::uint32_t first = p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
+    const std::uint32_t second = p[4] | p[5] << 8 | p[6] << 16 | std::uint32_t{p[7]} << 24;
+    const std::uint32_t key = kKeyFirst ? first : second, value = kKeyFirst ? second : first;
+    const std::uint32_t at = key & 0xFFF;
+    if (page && key >> 12 == pageNo && ((page->covered[at >> 6] >> (at & 63)) & 1)) {
+      CodeChunk* chunk = page->chunks[at / kChunkKeys];
+      // A chunk that cannot be made is left to ctableSet, which fails too.
+      if (chunk || (chunk = chunkFor(t, page, key))) {
+        chunk->values[at % kChunkKeys] = value & mask;
+        lo = key < lo ? key : lo;
+        hi = key > hi ? key : hi;
+        continue;
+      }
+    }
+    fold();
+    if (!ctableSet(t, key, value)) return i;
+    page = const_cast<CodePage*>(ctablePage(t, key));
+    pageNo = key >> 12;
+    lo = hi = key;
+  }
+  fold();
+  return count;
+}
+
+}  // namespace
+
+std::size_t ctableSetRecords(CodeTable* t, const std::uint8_t* records, std::size_t count,
+                             bool keyFirst) {
+  return keyFirst ? setRecords<true>(t, records, count) : setRecords<false>(t, records, count);
+}
+
 int ctableGet(const CodeTable* t, std::uint32_t key, std::uint32_t* value) {
   if (key < t->minKey || key > t->maxKey) return 0;
   const CodePage* page = ctablePage(t, key);
   if (!page || !ctableCovers(t, key)) return 0;
-  std::uint32_t v = page->values[key & 0xFFF];
+  const std::uint32_t v = ctableValueFast(t, key);
   *value = v;
   return key == 0 || v != 0;
 }

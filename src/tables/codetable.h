@@ -5,12 +5,15 @@
 // the key that made them, possibly overlapping; the earliest covering block
 // owns a key). Because a key's owning block never changes once one covers
 // it, the stored values form a plain map: the values themselves live in a
-// two-level page index over aligned pages of 4096 keys, so a look-up costs
-// the same however many blocks the table has.
+// two-level page index over aligned pages of 4096 keys, each split into
+// chunks of 128 values made when a value is first stored there, so a look-up
+// costs the same however many blocks the table has, and a table touches
+// memory only near its keys (a JIS row of 94 codes fits one chunk).
 #ifndef ZRKVT16_CODETABLE_H
 #define ZRKVT16_CODETABLE_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "tables/ptrlist.h"
@@ -27,10 +30,17 @@ struct CodeBlock {
   std::uint16_t width;
 };
 
-// One aligned page of 4096 keys: values (already cut to the table's width)
-// and which keys some block covers.
+constexpr std::uint32_t kChunkKeys = 128;
+
+// Values (already cut to the table's width) of 128 aligned keys.
+struct CodeChunk {
+  std::uint32_t values[kChunkKeys];
+};
+
+// One aligned page of 4096 keys: its chunks (null where no value was ever
+// stored: all 0) and which keys some block covers.
 struct CodePage {
-  std::uint32_t values[kBlockKeys];
+  CodeChunk* chunks[kBlockKeys / kChunkKeys];
   std::uint64_t covered[kBlockKeys / 64];
 };
 
@@ -52,10 +62,10 @@ struct CodeTable {
   // Pages of the keys above: (*high)[key >> 24][(key >> 12) & 0xFFF], made
   // when the first such key is stored.
   CodePage** (*high)[256];
-  // Pages come from slabs of several, taken from the system already zeroed,
-  // so that only the parts of a page that hold values are ever touched.
+  // Pages and chunks come from slabs taken from the system already zeroed,
+  // handed out in order, so that a table's memory stays together.
   struct CodeSlab* slabs;
-  std::uint32_t slabLeft;  // pages of the newest slab not handed out
+  std::uint32_t slabLeft;  // bytes of the newest slab not handed out
 };
 
 constexpr std::uint32_t kFlatKeys = 32 * kBlockKeys;
@@ -66,10 +76,18 @@ extern std::atomic<std::uint32_t> gTableEpoch;
 
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction);
 void ctableDestroy(CodeTable* table);
+// Removes every block and value: the table is again as ctableCreate made it.
+void ctableClear(CodeTable* table);
 // Destroys every table of a PtrList of CodeTable, then the list.
 void ctableListDestroy(PtrList* list);
 // 1 when stored, 0 when memory ran out (the table is then unchanged).
 int ctableSet(CodeTable* table, std::uint32_t key, std::uint32_t value);
+// Stores `count` records of 8 bytes (two 32-bit columns, least significant
+// byte first; the key is the first column when `keyFirst`) in order, with the
+// same result as ctableSet on each. Returns how many were stored: fewer only
+// when memory ran out, which stops it.
+std::size_t ctableSetRecords(CodeTable* table, const std::uint8_t* records, std::size_t count,
+                             bool keyFirst);
 // Found: the key lies in [minKey, maxKey], a block covers it, and it is key 0
 // or its value is not 0. `value` is written whenever a covering block exists.
 int ctableGet(const CodeTable* table, std::uint32_t key, std::uint32_t* value);
@@ -92,7 +110,9 @@ inline const CodePage* ctablePage(const CodeTable* table, std::uint32_t key) {
 // The hot-path look-up: the value stored for `key`, 0 when there is none.
 inline std::uint32_t ctableValueFast(const CodeTable* table, std::uint32_t key) {
   const CodePage* page = ctablePage(table, key);
-  return page ? page->values[key & 0xFFF] : 0;
+  if (!page) return 0;
+  const CodeChunk* chunk = page->chunks[(key & 0xFFF) / kChunkKeys];
+  return chunk ? chunk->values[key % kChunkKeys] : 0;
 }
 
 // Whether some block covers `key` (the distinction only matters for key 0).

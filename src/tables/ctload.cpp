@@ -132,29 +132,31 @@ void store(CodeTable* t, std::uint32_t first, std::uint32_t second, bool* ok) {
 // Reads an existing compiled file; false when it cannot be opened or sized,
 // in which case the table file is compiled instead.
 bool readCompiled(CodeTable* t, const char* path) {
-  PlatformFile f = platformFileOpenRead(path);
-  if (f == kNoFile) return false;
   std::int64_t size;
-  if (!platformFileSize(f, &size)) {
-    platformFileClose(f);
-    return false;
-  }
+  PlatformFile f = platformFileOpenRead(path, &size);
+  if (f == kNoFile) return false;
   // Whatever its size or age, an existing compiled file is used: an empty or
   // unreadable one leaves the table empty.
   if (size > 0 && size <= 0x7FFFFFFF) {
-    const auto n = static_cast<std::size_t>(size);
-    auto* buf = static_cast<std::uint8_t*>(std::malloc(n));
-    if (buf && platformFileRead(f, buf, n) == n) {
-      for (std::size_t i = 0; i + 8 <= n; i += 8) {
-        const std::uint8_t* p = buf + i;
-        std::uint32_t first = p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
-        std::uint32_t second = p[4] | p[5] << 8 | p[6] << 16 | std::uint32_t{p[7]} << 24;
-        bool ok;
-        store(t, first, second, &ok);
-        if (!ok) break;
+    // The file goes through a small buffer, so that reading it touches no
+    // fresh memory. A file that delivers fewer bytes than its size stores
+    // nothing: what was stored before that showed is removed again (the
+    // table was empty, being loaded for the first time). After memory ran
+    // out nothing more is stored, but the file is still read to the end to
+    // tell a short one.
+    std::uint8_t buf[8192];  // a whole number of records
+    std::size_t left = static_cast<std::size_t>(size);
+    bool storing = true;
+    while (left > 0) {
+      const std::size_t want = left < sizeof buf ? left : sizeof buf;
+      if (platformFileRead(f, buf, want) != want) {
+        ctableClear(t);
+        break;
       }
+      left -= want;
+      // A shorter rest after the last whole record is ignored.
+      if (storing) storing = ctableSetRecords(t, buf, want / 8, t->direction == 1) == want / 8;
     }
-    std::free(buf);
   }
   platformFileClose(f);
   return true;
@@ -184,13 +186,9 @@ void putLe(std::uint8_t* p, std::uint32_t v) {
 // Reads the pairs of the table file into the table and, while `out` (may be
 // null) has a file, writes their records. Returns false when memory ran out.
 bool compileText(CodeTable* t, const char* path, CompiledWriter* out) {
-  PlatformFile f = platformFileOpenRead(path);
-  if (f == kNoFile) return true;
   std::int64_t size;
-  if (!platformFileSize(f, &size)) {
-    platformFileClose(f);
-    return true;
-  }
+  PlatformFile f = platformFileOpenRead(path, &size);
+  if (f == kNoFile) return true;
   auto* r = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
   if (!r) {
     platformFileClose(f);
