@@ -200,6 +200,10 @@ extern "C" ZRKVT16_API uint32_t cconvChgCharset(CconvRecord* rec, const CconvSrc
 
 namespace zk {
 
+namespace {
+constexpr std::int32_t kBulkMinInput = 32;
+}
+
 std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
   const RuleFunction dest = rec->destEntry->fn;
   const RuleFunction encode = rec->constEntry->fn;
@@ -211,6 +215,9 @@ std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
   // character to write again.
   if (rec->status == CCONV_OUTPUT_FULL && !somethingPending(rec)) rec->status = CCONV_NEXT;
   BulkPlan plan;
+  // A few bytes go faster one by one than through making the bulk path's
+  // memo for them.
+  useBulk = useBulk && rec->inLen - rec->inPos >= kBulkMinInput;
   bool bulk = useBulk && bulkPrepare(rec, &plan);
 
   for (;;) {
@@ -218,7 +225,7 @@ std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
     if (status == CCONV_NEXT || status == CCONV_NEED_INPUT) {
       // Ordinary characters go through the bulk path; the one it stops at
       // (and the last one it took) through the general path below.
-      if (!bulk && plan.afterMarks && !rec->srcOptions.inDetectBom && !rec->dstOptions.outWriteBom)
+      if (!bulk && useBulk && plan.afterMarks && !rec->srcOptions.inDetectBom && !rec->dstOptions.outWriteBom)
         bulk = bulkPrepare(rec, &plan);
       if (bulk && status == CCONV_NEXT) bulkConvert(rec, plan);
       if (rec->inPos >= rec->inLen) {
