@@ -18,7 +18,7 @@
 #include "engine/simd.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include <tmmintrin.h>
+#include <immintrin.h>
 #define ZK_BLOCKS_SSSE3 1
 #endif
 
@@ -139,6 +139,73 @@ inline void putUnit(unsigned char* p, std::uint32_t u, bool big) {
 
 inline std::uint32_t utf8Length(std::uint32_t u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
 
+
+// ---- UTF-8 to UTF-16 in 32-byte windows ----
+//
+// A wide step reads 32 bytes and takes every character that ends within the
+// first kWideSpan of them, cut short before the first byte that is not part
+// of a well-formed one-, two- or three-byte sequence, before the character
+// ahead of what may start a combining mark (and that mark), and before a
+// line end that stops. Everything is decided on bit masks of the window,
+// which both versions make and hand to widePlan.
+constexpr int kWideSpan = 29;  // the next character's three bytes stay in the window
+
+struct WideMasks {
+  std::uint32_t cont = 0, ascii = 0, lead2 = 0, lead3 = 0;
+  std::uint32_t overlong = 0;  // C0, C1, or E0 80..9F: the values checked as bytes elsewhere
+  std::uint32_t mark = 0;     // CB, CC, or E3 82 9A: what may start a combining mark
+  std::uint32_t lineEnd = 0;  // the last byte of a line end that stops
+};
+
+struct WidePlan {
+  std::uint32_t take = 0;  // the last byte of each character taken
+  bool partial = false;    // cut short: the kernel stops after this step
+  std::uint32_t hold = 0;
+};
+
+inline std::uint32_t below(int k) { return k >= 32 ? ~0u : k <= 0 ? 0u : (1u << k) - 1; }
+
+inline int lowest(std::uint32_t m) { return m ? __builtin_ctz(m) : 32; }
+
+inline WidePlan widePlan(const WideMasks& m) {
+  const std::uint32_t other = ~(m.ascii | m.cont | m.lead2 | m.lead3) | m.overlong;  // and F0..FF
+  const std::uint32_t needed = ((m.lead2 | m.lead3) << 1) | (m.lead3 << 2);
+  const int bad = lowest((m.cont ^ needed) | other);
+  // A missing continuation byte cuts the character before it; F0..FF (which
+  // may be skipped ahead of a mark) and overlong forms the one before as well.
+  const int wellFormed = bad - (bad < 32 ? static_cast<int>(((needed | other) >> bad) & 1) : 0);
+  const int beforeMark = lowest(m.mark & below(kWideSpan + 1)) - 1;
+  const int beforeLineEnd = lowest(m.lineEnd);
+  int limit = kWideSpan;
+  if (wellFormed < limit) limit = wellFormed;
+  if (beforeMark < limit) limit = beforeMark;
+  WidePlan p;
+  p.hold = 4;
+  if (beforeLineEnd < limit) {
+    limit = beforeLineEnd;
+    p.hold = 1;
+  }
+  p.take = (~m.cont >> 1) & below(limit);
+  p.partial = limit < kWideSpan;
+  if (!p.partial) p.hold = 0;
+  return p;
+}
+
+// Where the last two characters of a step of `take` began, from `at` on.
+inline void lastTwo(std::uint32_t take, std::size_t at, std::size_t* last, std::size_t* prev) {
+  const int e1 = 31 - __builtin_clz(take);
+  const std::uint32_t rest = take & ~(1u << e1);
+  if (!rest) {
+    *prev = *last;
+    *last = at;
+    return;
+  }
+  const int e2 = 31 - __builtin_clz(rest);
+  const std::uint32_t more = rest & ~(1u << e2);
+  *last = at + static_cast<std::size_t>(e2) + 1;
+  *prev = more ? at + static_cast<std::size_t>(31 - __builtin_clz(more)) + 1 : at;
+}
+
 }  // namespace
 
 BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
@@ -203,6 +270,57 @@ BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned
     r.chars += static_cast<std::size_t>(take);
     if (take < 4) {
       r.hold = stop < 4 ? (partial ? 1 : stop + 1) : 4;
+      break;
+    }
+  }
+  return r;
+}
+
+BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 32 && outLeft - r.out >= 80) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 32; ++i) ascii = ascii && p[i] < 0x80 && !stops(p[i], newline, keep);
+    if (ascii) {
+      for (int i = 0; i < 32; ++i) putUnit(out + r.out + 2 * i, p[i], big);
+      r.prev = r.in + 30;
+      r.last = r.in + 31;
+      r.in += 32;
+      r.out += 64;
+      r.chars += 32;
+      continue;
+    }
+    WideMasks m;
+    for (int i = 0; i < 32; ++i) {
+      const std::uint32_t b = p[i], bit = 1u << i;
+      if (b < 0x80) m.ascii |= bit;
+      if ((b & 0xC0) == 0x80) m.cont |= bit;
+      if ((b & 0xE0) == 0xC0) m.lead2 |= bit;
+      if ((b & 0xF0) == 0xE0) m.lead3 |= bit;
+      if ((b & 0xFE) == 0xC0 || (b == 0xE0 && i < 31 && (p[i + 1] & 0xE0) == 0x80)) m.overlong |= bit;
+      if (b == 0xCB || b == 0xCC || (i < 30 && b == 0xE3 && p[i + 1] == 0x82 && p[i + 2] == 0x9A)) m.mark |= bit;
+      const std::uint32_t u = b < 0x80 ? b : i >= 2 && p[i - 2] == 0xE2 && p[i - 1] == 0x80 ? 0x1F80 + b : 0;
+      if (newline && isLineEnd(u) && u != keep) m.lineEnd |= bit;
+    }
+    const WidePlan plan = widePlan(m);
+    std::size_t start = 0, n = 0;
+    for (int e = 0; e < 32; ++e) {
+      if (!((plan.take >> e) & 1)) continue;
+      const std::uint32_t b = p[start], len = static_cast<std::uint32_t>(e) + 1 - static_cast<std::uint32_t>(start);
+      const std::uint32_t u = len == 1 ? b
+                              : len == 2 ? ((b & 0x1Fu) << 6) | (p[start + 1] & 0x3Fu)
+                                         : ((b & 0x0Fu) << 12) | ((p[start + 1] & 0x3Fu) << 6) | (p[start + 2] & 0x3Fu);
+      putUnit(out + r.out + 2 * n++, u, big);
+      start = static_cast<std::size_t>(e) + 1;
+    }
+    if (n) lastTwo(plan.take, r.in, &r.last, &r.prev);
+    r.in += start;
+    r.out += 2 * n;
+    r.chars += n;
+    if (plan.partial) {
+      r.hold = plan.hold;
       break;
     }
   }
@@ -563,19 +681,174 @@ template <bool kBig, bool kNewline>
                  : utf16To8Steps<false, false>(in, inLeft, out, outLeft, keep);
 }
 
+// Byte moves that pack the 16-bit lanes of an 8-bit mask to the front.
+struct PackUnits {
+  std::int8_t moves[256][16] = {};
+  constexpr PackUnits() {
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int j = 0; j < 8; ++j)
+        if ((m >> j) & 1) {
+          moves[m][2 * n] = static_cast<std::int8_t>(2 * j);
+          moves[m][2 * n + 1] = static_cast<std::int8_t>(2 * j + 1);
+          ++n;
+        }
+      for (int k = 2 * n; k < 16; ++k) moves[m][k] = -1;
+    }
+  }
+};
+alignas(16) constexpr PackUnits kPackUnits;
+
+#define ZK_AVX2 gnu::target("avx2,popcnt")
+
+[[ZK_AVX2]] inline std::uint32_t bits(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
+
+[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, char c) { return bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))); }
+
+// The moves packing the lanes of mask a in the low half, of b in the high.
+[[ZK_AVX2]] inline __m256i packMoves(std::uint32_t a, std::uint32_t b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPackUnits.moves[a]))),
+      _mm_load_si128(reinterpret_cast<const __m128i*>(kPackUnits.moves[b])), 1);
+}
+
+// Each step of utf8To16WideScalar: the window's masks made with byte
+// compares, the value of a character computed at every byte as if it ended
+// there, and the values at the ends taken packed eight lanes at a time. The
+// four 16-byte stores run past the step's output by up to 16 bytes; `held`
+// keeps what the buffer had there, written back when the kernel stops.
+template <bool kBig, bool kNewline>
+[[ZK_AVX2]] BlockResult utf8To16Wide(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                     std::size_t outLeft, std::uint32_t keep) {
+  if (inLeft < 32 || outLeft < 80) return {};
+  const char lf = static_cast<char>(keep == 0x0A ? 0x0D : 0x0A);
+  const char ls = static_cast<char>(keep == 0x2028 ? 0xA9 : 0xA8);
+  const char ps = static_cast<char>(keep == 0x2029 ? 0xA8 : 0xA9);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i x3F = _mm256_set1_epi8(0x3F), xC0 = _mm256_set1_epi8(static_cast<char>(0xC0));
+  const __m256i x0F = _mm256_set1_epi8(0x0F), xF0 = _mm256_set1_epi8(static_cast<char>(0xF0));
+  const __m256i xE0 = _mm256_set1_epi8(static_cast<char>(0xE0));
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  while (inLeft - i >= 32 && outLeft - o >= 80) {
+    const unsigned char* p = in + i;
+    unsigned char* q = out + o;
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const std::uint32_t high = bits(v);
+    std::uint32_t lineEnd = 0;
+    if (kNewline) lineEnd = bits(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0D)),
+                                                 _mm256_cmpeq_epi8(v, _mm256_set1_epi8(lf))));
+    if (high == 0 && lineEnd == 0) {
+      const __m256i a = _mm256_permute4x64_epi64(v, 0xD8);  // 64-bit quarters 0, 2, 1, 3
+      const __m256i lo = kBig ? _mm256_unpacklo_epi8(zero, a) : _mm256_unpacklo_epi8(a, zero);
+      const __m256i hi = kBig ? _mm256_unpackhi_epi8(zero, a) : _mm256_unpackhi_epi8(a, zero);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), lo);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), hi);
+      held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 64));
+      prev = i + 30;
+      last = i + 31;
+      i += 32;
+      o += 64;
+      chars += 32;
+      continue;
+    }
+    WideMasks m;
+    m.ascii = ~high;
+    m.cont = bits(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v));
+    m.lead2 = bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, xE0), xC0));
+    const __m256i lead3 = _mm256_cmpeq_epi8(_mm256_and_si256(v, xF0), xE0);
+    m.lead3 = bits(lead3);
+    m.overlong = bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(0xFE))), xC0)) |
+                 (equal(v, static_cast<char>(0xE0)) &
+                  (bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, xE0), _mm256_set1_epi8(static_cast<char>(0x80)))) >> 1));
+    m.mark = equal(v, static_cast<char>(0xCB)) | equal(v, static_cast<char>(0xCC)) |
+             (equal(v, static_cast<char>(0xE3)) & (equal(v, static_cast<char>(0x82)) >> 1) &
+              (equal(v, static_cast<char>(0x9A)) >> 2));
+    if (kNewline) {
+      const std::uint32_t sep = equal(v, ls) | equal(v, ps);
+      if (sep) lineEnd |= sep & (equal(v, static_cast<char>(0xE2)) << 2) & (equal(v, static_cast<char>(0x80)) << 1);
+    }
+    m.lineEnd = lineEnd;
+    const WidePlan plan = widePlan(m);
+    // The bytes one and two places before each byte.
+    const __m256i carry = _mm256_permute2x128_si256(v, v, 0x08);
+    const __m256i b1 = _mm256_alignr_epi8(v, carry, 15);
+    const __m256i b2 = _mm256_alignr_epi8(v, carry, 14);
+    const __m256i l3 = _mm256_alignr_epi8(lead3, _mm256_permute2x128_si256(lead3, lead3, 0x08), 14);
+    const __m256i low = _mm256_blendv_epi8(
+        v, _mm256_or_si256(_mm256_and_si256(v, x3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), xC0)), v);
+    const __m256i top = _mm256_and_si256(
+        _mm256_cmpgt_epi8(zero, v),
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b1, 2), x0F),
+                        _mm256_and_si256(l3, _mm256_and_si256(_mm256_slli_epi16(b2, 4), xF0))));
+    const __m256i units0 = kBig ? _mm256_unpacklo_epi8(top, low) : _mm256_unpacklo_epi8(low, top);  // bytes 0-7, 16-23
+    const __m256i units1 = kBig ? _mm256_unpackhi_epi8(top, low) : _mm256_unpackhi_epi8(low, top);  // bytes 8-15, 24-31
+    const std::uint32_t t = plan.take;
+    const __m256i packed0 = _mm256_shuffle_epi8(units0, packMoves(t & 0xFF, (t >> 16) & 0xFF));
+    const __m256i packed1 = _mm256_shuffle_epi8(units1, packMoves((t >> 8) & 0xFF, t >> 24));
+    const std::size_t n0 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFF));
+    const std::size_t n01 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFFFF));
+    const std::size_t n012 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFFFFFF));
+    const std::size_t n = static_cast<std::size_t>(_mm_popcnt_u32(t));
+    // What the buffer holds 2n bytes on: still there unless a store of the
+    // step before reached it, in which case `held` has it.
+    __m128i next;
+    if (2 * n >= 16) {
+      next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2 * n));
+    } else {
+      next = _mm_or_si128(_mm_shuffle_epi8(held, load(kShift.fromFirst[2 * n])),
+                          _mm_shuffle_epi8(load(q + 16), load(kShift.fromSecond[2 * n])));
+    }
+    if (n) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n0), _mm256_castsi256_si128(packed1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n01), _mm256_extracti128_si256(packed0, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n012), _mm256_extracti128_si256(packed1, 1));
+      lastTwo(t, i, &last, &prev);
+      i += static_cast<std::size_t>(32 - __builtin_clz(t));
+    }
+    held = next;
+    o += 2 * n;
+    chars += n;
+    if (plan.partial) {
+      hold = plan.hold;
+      break;
+    }
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
+  return BlockResult{i, o, chars, last, prev, hold};
+}
+
+[[ZK_AVX2]] BlockResult utf8To16Avx2(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                     std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  if (big) return newline ? utf8To16Wide<true, true>(in, inLeft, out, outLeft, keep)
+                          : utf8To16Wide<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf8To16Wide<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf8To16Wide<false, false>(in, inLeft, out, outLeft, keep);
+}
+
 bool haveSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
 }
 
+bool haveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+}
+
 }  // namespace
 
-Utf8To16Kernel utf8To16Vector() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Vector() { return haveAvx2() ? utf8To16Avx2 : haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Ssse3Only() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Avx2Only() { return haveAvx2() ? utf8To16Avx2 : nullptr; }
 Utf16To8Kernel utf16To8Vector() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
 
 #else
 
 Utf8To16Kernel utf8To16Vector() { return nullptr; }
+Utf8To16Kernel utf8To16Ssse3Only() { return nullptr; }
+Utf8To16Kernel utf8To16Avx2Only() { return nullptr; }
 Utf16To8Kernel utf16To8Vector() { return nullptr; }
 
 #endif
