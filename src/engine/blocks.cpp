@@ -703,7 +703,18 @@ alignas(16) constexpr PackUnits kPackUnits;
 
 [[ZK_AVX2]] inline std::uint32_t bits(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
 
-[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, char c) { return bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))); }
+// Byte constants made once per call: the empty asm hides their values, so
+// that the compiler keeps them (in a register or on the stack) rather than
+// making them again on every step.
+[[ZK_AVX2]] inline __m256i all(int c) {
+  __m256i v = _mm256_set1_epi8(static_cast<char>(c));
+  asm("" : "+x"(v));
+  return v;
+}
+
+[[ZK_AVX2]] inline __m256i splat(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+
+[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, __m256i c) { return bits(_mm256_cmpeq_epi8(v, c)); }
 
 // The moves packing the lanes of mask a in the low half, of b in the high.
 [[ZK_AVX2]] inline __m256i packMoves(std::uint32_t a, std::uint32_t b) {
@@ -721,66 +732,80 @@ template <bool kBig, bool kNewline>
 [[ZK_AVX2]] BlockResult utf8To16Wide(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                                      std::size_t outLeft, std::uint32_t keep) {
   if (inLeft < 32 || outLeft < 80) return {};
-  const char lf = static_cast<char>(keep == 0x0A ? 0x0D : 0x0A);
-  const char ls = static_cast<char>(keep == 0x2028 ? 0xA9 : 0xA8);
-  const char ps = static_cast<char>(keep == 0x2029 ? 0xA8 : 0xA9);
+  // Line ends: CR, LF, and the last bytes of U+2028 and U+2029 after E2 80,
+  // but the one kept (its place taken by another).
+  const __m256i cr = all(0x0D), lf = all(keep == 0x0A ? 0x0D : 0x0A), k80 = all(0x80), kE2 = all(0xE2);
+  const __m256i ls = all(keep == 0x2028 ? 0xA9 : 0xA8), ps = all(keep == 0x2029 ? 0xA8 : 0xA9);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i x3F = _mm256_set1_epi8(0x3F), xC0 = _mm256_set1_epi8(static_cast<char>(0xC0));
-  const __m256i x0F = _mm256_set1_epi8(0x0F), xF0 = _mm256_set1_epi8(static_cast<char>(0xF0));
-  const __m256i xE0 = _mm256_set1_epi8(static_cast<char>(0xE0));
+  const __m256i k3F = all(0x3F), kC0 = all(0xC0), k0F = all(0x0F), kF0 = all(0xF0), kE0 = all(0xE0);
+  const __m256i kEF = all(0xEF), k82 = all(0x82), k9A = all(0x9A), kE3 = all(0xE3);
   std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  // The last step that took characters, resolved into last and prev at the end.
+  std::uint32_t lastTake = 0;
+  std::size_t lastAt = 0;
   __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
   while (inLeft - i >= 32 && outLeft - o >= 80) {
     const unsigned char* p = in + i;
     unsigned char* q = out + o;
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const std::uint32_t high = bits(v);
-    std::uint32_t lineEnd = 0;
-    if (kNewline) lineEnd = bits(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x0D)),
-                                                 _mm256_cmpeq_epi8(v, _mm256_set1_epi8(lf))));
-    if (high == 0 && lineEnd == 0) {
+    __m256i ends = zero;
+    if (kNewline) ends = _mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf));
+    if (high == 0 && (!kNewline || bits(ends) == 0)) {
       const __m256i a = _mm256_permute4x64_epi64(v, 0xD8);  // 64-bit quarters 0, 2, 1, 3
       const __m256i lo = kBig ? _mm256_unpacklo_epi8(zero, a) : _mm256_unpacklo_epi8(a, zero);
       const __m256i hi = kBig ? _mm256_unpackhi_epi8(zero, a) : _mm256_unpackhi_epi8(a, zero);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), lo);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), hi);
       held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 64));
-      prev = i + 30;
-      last = i + 31;
+      lastTake = ~0u;
+      lastAt = i;
       i += 32;
       o += 64;
       chars += 32;
       continue;
     }
-    WideMasks m;
-    m.ascii = ~high;
-    m.cont = bits(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v));
-    m.lead2 = bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, xE0), xC0));
-    const __m256i lead3 = _mm256_cmpeq_epi8(_mm256_and_si256(v, xF0), xE0);
-    m.lead3 = bits(lead3);
-    m.overlong = bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(0xFE))), xC0)) |
-                 (equal(v, static_cast<char>(0xE0)) &
-                  (bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, xE0), _mm256_set1_epi8(static_cast<char>(0x80)))) >> 1));
-    m.mark = equal(v, static_cast<char>(0xCB)) | equal(v, static_cast<char>(0xCC)) |
-             (equal(v, static_cast<char>(0xE3)) & (equal(v, static_cast<char>(0x82)) >> 1) &
-              (equal(v, static_cast<char>(0x9A)) >> 2));
-    if (kNewline) {
-      const std::uint32_t sep = equal(v, ls) | equal(v, ps);
-      if (sep) lineEnd |= sep & (equal(v, static_cast<char>(0xE2)) << 2) & (equal(v, static_cast<char>(0x80)) << 1);
-    }
-    m.lineEnd = lineEnd;
-    const WidePlan plan = widePlan(m);
     // The bytes one and two places before each byte.
     const __m256i carry = _mm256_permute2x128_si256(v, v, 0x08);
     const __m256i b1 = _mm256_alignr_epi8(v, carry, 15);
     const __m256i b2 = _mm256_alignr_epi8(v, carry, 14);
-    const __m256i l3 = _mm256_alignr_epi8(lead3, _mm256_permute2x128_si256(lead3, lead3, 0x08), 14);
+    WideMasks m;
+    m.ascii = ~high;
+    m.cont = bits(_mm256_cmpgt_epi8(kC0, v));  // 80..BF: below C0 as signed bytes
+    const __m256i lead3 = _mm256_cmpeq_epi8(_mm256_and_si256(v, kF0), kE0);
+    m.lead3 = bits(lead3);
+    // Leads of two bytes: neither ASCII, continuation, three-byte lead nor F0..FF.
+    m.lead2 = high & ~m.cont & ~m.lead3 & ~bits(_mm256_cmpgt_epi8(v, kEF));
+    // U+309A, found at its last byte.
+    m.mark = bits(_mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, k9A), _mm256_cmpeq_epi8(b1, k82)),
+                                   _mm256_cmpeq_epi8(b2, kE3))) >> 2;
+    const std::uint32_t e0 = m.lead3 ? equal(v, kE0) : 0;
+    if (m.lead2 | e0) {
+      m.mark |= equal(v, splat(0xCB)) | equal(v, splat(0xCC));
+      m.overlong = (m.lead2 & bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, splat(0xFE)), kC0))) |
+                   (e0 & (bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, kE0), splat(0x80))) >> 1));
+    }
+    if (kNewline) {
+      const __m256i sep = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, ls), _mm256_cmpeq_epi8(v, ps)),
+                                           _mm256_and_si256(_mm256_cmpeq_epi8(b1, k80),
+                                                            _mm256_cmpeq_epi8(b2, kE2)));
+      m.lineEnd = bits(_mm256_or_si256(ends, sep));
+    }
+    WidePlan plan;
+    const std::uint32_t needed = ((m.lead2 | m.lead3) << 1) | (m.lead3 << 2);
+    const std::uint32_t other = ~(m.ascii | m.cont | m.lead2 | m.lead3) | m.overlong;
+    if (((m.cont ^ needed) | other | m.mark) & below(kWideSpan + 1) || (m.lineEnd & below(kWideSpan))) {
+      plan = widePlan(m);
+    } else {
+      plan.take = (~m.cont >> 1) & below(kWideSpan);
+    }
     const __m256i low = _mm256_blendv_epi8(
-        v, _mm256_or_si256(_mm256_and_si256(v, x3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), xC0)), v);
+        v, _mm256_or_si256(_mm256_and_si256(v, k3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), kC0)), v);
+    const __m256i l3 = _mm256_alignr_epi8(lead3, _mm256_permute2x128_si256(lead3, lead3, 0x08), 14);
     const __m256i top = _mm256_and_si256(
         _mm256_cmpgt_epi8(zero, v),
-        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b1, 2), x0F),
-                        _mm256_and_si256(l3, _mm256_and_si256(_mm256_slli_epi16(b2, 4), xF0))));
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b1, 2), k0F),
+                        _mm256_and_si256(l3, _mm256_and_si256(_mm256_slli_epi16(b2, 4), kF0))));
     const __m256i units0 = kBig ? _mm256_unpacklo_epi8(top, low) : _mm256_unpacklo_epi8(low, top);  // bytes 0-7, 16-23
     const __m256i units1 = kBig ? _mm256_unpackhi_epi8(top, low) : _mm256_unpackhi_epi8(low, top);  // bytes 8-15, 24-31
     const std::uint32_t t = plan.take;
@@ -804,7 +829,9 @@ template <bool kBig, bool kNewline>
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n0), _mm256_castsi256_si128(packed1));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n01), _mm256_extracti128_si256(packed0, 1));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n012), _mm256_extracti128_si256(packed1, 1));
-      lastTwo(t, i, &last, &prev);
+      if (plan.partial && lastTake) lastTwo(lastTake, lastAt, &last, &prev);
+      lastTake = t;
+      lastAt = i;
       i += static_cast<std::size_t>(32 - __builtin_clz(t));
     }
     held = next;
@@ -815,6 +842,7 @@ template <bool kBig, bool kNewline>
       break;
     }
   }
+  if (lastTake) lastTwo(lastTake, lastAt, &last, &prev);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
   return BlockResult{i, o, chars, last, prev, hold};
 }

@@ -65,7 +65,7 @@ void sameBlocks(Fn vec, Fn ref, const Bytes& in, std::size_t align, std::size_t 
   const zk::BlockResult rb = ref(src.data() + align, in.size(), b.data() + align % 16, room, big, newline, keep);
   const auto same = ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.hold == rb.hold &&
                     (ra.chars < 2 || (ra.last == rb.last && ra.prev == rb.prev));
-  ASSERT_TRUE(same) << "align " << align << " length " << in.size() << " room " << room;
+  ASSERT_TRUE(same) << "align " << align << " length " << in.size() << " room " << room << " " << ra.in << "/" << rb.in << " " << ra.out << "/" << rb.out << " " << ra.chars << "/" << rb.chars << " " << ra.hold << "/" << rb.hold << " " << ra.last << "/" << rb.last << " " << ra.prev << "/" << rb.prev;
   ASSERT_EQ(a, b) << "align " << align << " length " << in.size() << " room " << room;
 }
 
