@@ -399,20 +399,32 @@ BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned
 
 namespace {
 
+#define ZK_AVX2 gnu::target("avx2,popcnt")
+
 // Lanes of 16 bits within [lo, lo + n] (unsigned).
 [[gnu::target("ssse3")]] inline __m128i inRange16(__m128i v, short lo, short n) {
   const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(lo));
   return _mm_cmpeq_epi16(_mm_subs_epu16(d, _mm_set1_epi16(n)), _mm_setzero_si128());
 }
 
-// Line ends in 16-bit lanes, but the one written as itself.
-[[gnu::target("ssse3")]] inline __m128i lineEndLanes(__m128i u, __m128i keep) {
-  const __m128i ends = _mm_or_si128(inRange16(u, 0x2028, 1), _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x0A)),
-                                                                          _mm_cmpeq_epi16(u, _mm_set1_epi16(0x0D))));
-  return _mm_andnot_si128(_mm_cmpeq_epi16(u, keep), ends);
+// The line ends that stop a step, in every lane: LF, CR, U+2028 and U+2029,
+// the one written as itself replaced by CR.
+struct LineEnds16 {
+  __m128i lf, cr, ls, ps;
+};
+
+[[gnu::target("ssse3")]] inline LineEnds16 lineEnds16(std::uint32_t keep) {
+  const auto stop = [keep](short u) { return _mm_set1_epi16(static_cast<unsigned short>(u) == keep ? 0x0D : u); };
+  return {stop(0x0A), stop(0x0D), stop(0x2028), stop(0x2029)};
 }
 
-[[gnu::target("ssse3")]] inline __m128i stopLanes(__m128i u, bool newline, __m128i keep) {
+// Line ends in 16-bit lanes, but the one written as itself.
+[[gnu::target("ssse3")]] inline __m128i lineEndLanes(__m128i u, const LineEnds16& e) {
+  return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, e.lf), _mm_cmpeq_epi16(u, e.cr)),
+                      _mm_or_si128(_mm_cmpeq_epi16(u, e.ls), _mm_cmpeq_epi16(u, e.ps)));
+}
+
+[[gnu::target("ssse3")]] inline __m128i stopLanes(__m128i u, bool newline, const LineEnds16& keep) {
   __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x309A)), inRange16(u, 0x2E5, 0x301 - 0x2E5));
   if (newline) bad = _mm_or_si128(bad, lineEndLanes(u, keep));
   return bad;
@@ -426,7 +438,7 @@ template <bool kBig, bool kNewline>
 [[gnu::target("ssse3")]] BlockResult utf8To16Steps(const unsigned char* in, std::size_t inLeft,
                                                    unsigned char* out, std::size_t outLeft,
                                                    std::uint32_t keep) {
-  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  const LineEnds16 keep16 = lineEnds16(keep);
   // ASCII line ends that stop a step, as bytes (0x80 never matches ASCII).
   const __m128i stopLf = _mm_set1_epi8(static_cast<char>(keep == 0x0A ? 0x80 : 0x0A));
   const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
@@ -562,7 +574,7 @@ template <bool kBig, bool kNewline>
 [[gnu::target("ssse3")]] BlockResult utf16To8Steps(const unsigned char* in, std::size_t inLeft,
                                                    unsigned char* out, std::size_t outLeft,
                                                    std::uint32_t keep) {
-  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  const LineEnds16 keep16 = lineEnds16(keep);
   const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
   const __m128i zero = _mm_setzero_si128();
   const __m128i iota = load(kIota);
@@ -698,8 +710,6 @@ struct PackUnits {
   }
 };
 alignas(16) constexpr PackUnits kPackUnits;
-
-#define ZK_AVX2 gnu::target("avx2,popcnt")
 
 [[ZK_AVX2]] inline std::uint32_t bits(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
 
