@@ -395,6 +395,66 @@ BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned
   return r;
 }
 
+BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 34 && outLeft - r.out >= 64) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 16; ++i) {
+      const std::uint32_t u = unitAt(p + 2 * i, big);
+      ascii = ascii && u < 0x80 && !stops(u, newline, keep);
+    }
+    if (ascii) {
+      for (int i = 0; i < 16; ++i) out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
+      r.prev = r.in + 28;
+      r.last = r.in + 30;
+      r.in += 32;
+      r.out += 16;
+      r.chars += 16;
+      continue;
+    }
+    // Sixteen units, cut before a surrogate or a line end, and before the
+    // unit ahead of a combining mark (the seventeenth included).
+    std::size_t units = 16;
+    for (std::size_t j = 0; j <= 16; ++j) {
+      const std::uint32_t u = unitAt(p + 2 * j, big);
+      if (isCombining(u)) {
+        units = j ? j - 1 : 0;
+        r.hold = 4;
+        break;
+      }
+      if (j < 16 && ((u >= 0xD800 && u <= 0xDFFF) || stops(u, newline, keep))) {
+        units = j;
+        r.hold = u >= 0xD800 && u <= 0xDFFF ? 4 : 1;
+        break;
+      }
+    }
+    for (std::size_t j = 0; j < units; ++j) {
+      const std::uint32_t u = unitAt(p + 2 * j, big);
+      unsigned char* q = out + r.out;
+      if (u < 0x80) {
+        q[0] = static_cast<unsigned char>(u);
+      } else if (u < 0x800) {
+        q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+        q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      } else {
+        q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+        q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+        q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      }
+      r.out += utf8Length(u);
+    }
+    if (units >= 2) r.prev = r.in + 2 * units - 4;
+    if (units == 1) r.prev = r.last;
+    if (units >= 1) r.last = r.in + 2 * units - 2;
+    r.in += 2 * units;
+    r.chars += units;
+    if (r.hold) break;
+  }
+  return r;
+}
+
 #if ZK_BLOCKS_SSSE3
 
 namespace {
@@ -865,6 +925,133 @@ template <bool kBig, bool kNewline>
                  : utf8To16Wide<false, false>(in, inLeft, out, outLeft, keep);
 }
 
+[[ZK_AVX2]] inline __m256i lanes16(std::uint32_t u) {
+  __m256i v = _mm256_set1_epi16(static_cast<short>(u));
+  asm("" : "+x"(v));
+  return v;
+}
+
+// The moves packing four lanes of UTF-8 bytes of lengths a in the low half, b in the high.
+[[ZK_AVX2]] inline __m256i packBytes(std::uint32_t a, std::uint32_t b) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(load(kUtf16Packing.pack[a])), load(kUtf16Packing.pack[b]), 1);
+}
+
+// Each step of utf16To8WideScalar: sixteen units widened to 32-bit lanes of
+// one to three UTF-8 bytes, packed four lanes at a time by the lengths'
+// table. As in utf8To16Wide, the stores run past the output by up to 16
+// bytes and `held` keeps what the buffer had there.
+template <bool kBig, bool kNewline>
+[[ZK_AVX2]] BlockResult utf16To8Wide(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                     std::size_t outLeft, std::uint32_t keep) {
+  if (inLeft < 34 || outLeft < 64) return {};
+  // The line ends that stop a step, the one kept replaced by CR.
+  const __m256i lf = lanes16(keep == 0x0A ? 0x0D : 0x0A), cr = lanes16(0x0D);
+  const __m256i ls = lanes16(keep == 0x2028 ? 0x0D : 0x2028), ps = lanes16(keep == 0x2029 ? 0x0D : 0x2029);
+  const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6,
+                                        9, 8, 11, 10, 13, 12, 15, 14);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i xFF80 = _mm256_set1_epi16(static_cast<short>(0xFF80)), xF800 = _mm256_set1_epi16(static_cast<short>(0xF800));
+  const __m256i xD800 = _mm256_set1_epi16(static_cast<short>(0xD800)), x309A = _mm256_set1_epi16(0x309A);
+  const __m256i x2E5 = _mm256_set1_epi16(0x2E5), x1C = _mm256_set1_epi16(0x301 - 0x2E5);
+  const __m256i x3F = _mm256_set1_epi32(0x3F), x80 = _mm256_set1_epi32(0x80), xC0 = _mm256_set1_epi32(0xC0);
+  const __m256i xE0 = _mm256_set1_epi32(0xE0), x800 = _mm256_set1_epi32(0x800);
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  while (inLeft - i >= 34 && outLeft - o >= 64) {
+    const unsigned char* p = in + i;
+    unsigned char* q = out + o;
+    __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    if (kBig) u = _mm256_shuffle_epi8(u, swap);
+    __m256i ends = zero;
+    if (kNewline)
+      ends = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(u, lf), _mm256_cmpeq_epi16(u, cr)),
+                             _mm256_or_si256(_mm256_cmpeq_epi16(u, ls), _mm256_cmpeq_epi16(u, ps)));
+    const std::uint32_t notOne = ~bits(_mm256_cmpeq_epi16(_mm256_and_si256(u, xFF80), zero));
+    if (notOne == 0 && (!kNewline || bits(ends) == 0)) {
+      const __m256i b = _mm256_permute4x64_epi64(_mm256_packus_epi16(u, u), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(b));
+      held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+      prev = i + 28;
+      last = i + 30;
+      i += 32;
+      o += 16;
+      chars += 16;
+      continue;
+    }
+    // Two bits a unit: stops, and combining marks (the one after the window too).
+    const __m256i marks =
+        _mm256_or_si256(_mm256_cmpeq_epi16(u, x309A),
+                        _mm256_cmpeq_epi16(_mm256_subs_epu16(_mm256_sub_epi16(u, x2E5), x1C), zero));
+    const __m256i surrogates = _mm256_cmpeq_epi16(_mm256_and_si256(u, xF800), xD800);
+    const std::uint32_t markBits = bits(marks), endBits = kNewline ? bits(ends) : 0;
+    const std::uint32_t stopBits = markBits | endBits | bits(surrogates);
+    std::size_t units = 16;
+    if (stopBits || isCombining(unitAt(p + 32, kBig))) {
+      const int firstStop = stopBits ? __builtin_ctz(stopBits) / 2 : 16;
+      const int firstMark = markBits ? __builtin_ctz(markBits) / 2 : 16;
+      units = static_cast<std::size_t>(firstMark ? firstMark - 1 : 0);
+      hold = 4;
+      if (firstStop < firstMark) {
+        units = static_cast<std::size_t>(firstStop);
+        if ((endBits >> (2 * firstStop)) & 1) hold = 1;
+      }
+    }
+    const std::uint32_t notTwo = ~bits(_mm256_cmpeq_epi16(_mm256_and_si256(u, xF800), zero));
+    // Each unit's UTF-8 length less one, in two bits.
+    const std::uint32_t lengths = (notOne & 0x55555555u) + (notTwo & 0x55555555u);
+    const std::uint32_t inStep = units == 16 ? ~0u : (1u << (2 * units)) - 1;
+    const std::size_t n = units + static_cast<std::size_t>(_mm_popcnt_u32(notOne & inStep & 0x55555555u) +
+                                                           _mm_popcnt_u32(notTwo & inStep & 0x55555555u));
+    __m128i next;
+    if (n >= 16) {
+      next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + n));
+    } else {
+      next = _mm_or_si128(_mm_shuffle_epi8(held, load(kShift.fromFirst[n])),
+                          _mm_shuffle_epi8(load(q + 16), load(kShift.fromSecond[n])));
+    }
+    if (units) {
+      __m256i lanes[2];
+      for (int h = 0; h < 2; ++h) {
+        const __m256i w = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(u, 1) : _mm256_castsi256_si128(u));
+        const __m256i low6 = _mm256_or_si256(_mm256_and_si256(w, x3F), x80);
+        const __m256i mid6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 6), x3F), x80);
+        const __m256i form2 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 6), xC0), _mm256_slli_epi32(low6, 8));
+        const __m256i form3 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 12), xE0),
+                                              _mm256_or_si256(_mm256_slli_epi32(mid6, 8), _mm256_slli_epi32(low6, 16)));
+        const __m256i one = _mm256_cmpgt_epi32(x80, w), two = _mm256_cmpgt_epi32(x800, w);
+        lanes[h] = _mm256_blendv_epi8(_mm256_blendv_epi8(form3, form2, two), w, one);
+      }
+      const std::uint32_t g0 = lengths & 0xFF, g1 = (lengths >> 8) & 0xFF, g2 = (lengths >> 16) & 0xFF, g3 = lengths >> 24;
+      const __m256i packed0 = _mm256_shuffle_epi8(lanes[0], packBytes(g0, g1));
+      const __m256i packed1 = _mm256_shuffle_epi8(lanes[1], packBytes(g2, g3));
+      const std::size_t n0 = kUtf16Packing.length[g0], n01 = n0 + kUtf16Packing.length[g1];
+      const std::size_t n012 = n01 + kUtf16Packing.length[g2];
+      // Only the groups with units taken, so that no store reaches 16 bytes past.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
+      if (units > 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n0), _mm256_extracti128_si256(packed0, 1));
+      if (units > 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n01), _mm256_castsi256_si128(packed1));
+      if (units > 12) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n012), _mm256_extracti128_si256(packed1, 1));
+      prev = units >= 2 ? i + 2 * units - 4 : last;
+      last = i + 2 * units - 2;
+    }
+    held = next;
+    i += 2 * units;
+    o += n;
+    chars += units;
+    if (hold) break;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
+  return BlockResult{i, o, chars, last, prev, hold};
+}
+
+[[ZK_AVX2]] BlockResult utf16To8Avx2(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                     std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  if (big) return newline ? utf16To8Wide<true, true>(in, inLeft, out, outLeft, keep)
+                          : utf16To8Wide<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf16To8Wide<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf16To8Wide<false, false>(in, inLeft, out, outLeft, keep);
+}
+
 bool haveSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
@@ -880,7 +1067,9 @@ bool haveAvx2() {
 Utf8To16Kernel utf8To16Vector() { return haveAvx2() ? utf8To16Avx2 : haveSsse3() ? utf8To16Ssse3 : nullptr; }
 Utf8To16Kernel utf8To16Ssse3Only() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
 Utf8To16Kernel utf8To16Avx2Only() { return haveAvx2() ? utf8To16Avx2 : nullptr; }
-Utf16To8Kernel utf16To8Vector() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Vector() { return haveAvx2() ? utf16To8Avx2 : haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Ssse3Only() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Avx2Only() { return haveAvx2() ? utf16To8Avx2 : nullptr; }
 
 #else
 
@@ -888,6 +1077,8 @@ Utf8To16Kernel utf8To16Vector() { return nullptr; }
 Utf8To16Kernel utf8To16Ssse3Only() { return nullptr; }
 Utf8To16Kernel utf8To16Avx2Only() { return nullptr; }
 Utf16To8Kernel utf16To8Vector() { return nullptr; }
+Utf16To8Kernel utf16To8Ssse3Only() { return nullptr; }
+Utf16To8Kernel utf16To8Avx2Only() { return nullptr; }
 
 #endif
 

@@ -7,11 +7,12 @@
 // step), and, with line ends converted, CR, LF, U+2028 and U+2029 (the
 // characters before a line end are still written).
 //
-// UTF-8 to UTF-16 has two kinds of steps: with AVX2, every character that
-// ends within 29 bytes of a 32-byte window (32 ASCII bytes at once); with
-// SSSE3, 16 ASCII characters, four three-byte ones, or else the next four
-// whatever their lengths. UTF-16 to UTF-8 takes 8 ASCII units, eight
-// three-byte ones, or else four of any length (SSSE3).
+// Each direction has two kinds of steps. With AVX2, UTF-8 to UTF-16 takes
+// every character that ends within 29 bytes of a 32-byte window (32 ASCII
+// bytes at once), and UTF-16 to UTF-8 sixteen units of any length. With
+// SSSE3, UTF-8 to UTF-16 takes 16 ASCII characters, four three-byte ones,
+// or else the next four whatever their lengths; UTF-16 to UTF-8 eight ASCII
+// units, eight three-byte ones, or else four of any length.
 //
 // The vector versions are chosen once at run time; each has a scalar
 // version that takes exactly the same steps and is its reference. None
@@ -41,7 +42,7 @@ struct BlockResult {
 using Utf8To16Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                                        std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 // UTF-16 in the byte order `big` to UTF-8. Steps while 18 bytes can be read
-// and 40 written.
+// and 40 written (the AVX2 steps: 34 and 64).
 using Utf16To8Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                                        std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 
@@ -51,13 +52,17 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
                                std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                            std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 // The fastest vector versions, or null when the processor lacks SSSE3.
 Utf8To16Kernel utf8To16Vector();
-// One kind of UTF-8 to UTF-16 steps, or null when the processor lacks it:
-// the references are utf8To16Scalar and utf8To16WideScalar.
+Utf16To8Kernel utf16To8Vector();
+// One kind of steps, or null when the processor lacks it: the references
+// are the scalar versions of the same name (Wide for AVX2).
 Utf8To16Kernel utf8To16Ssse3Only();
 Utf8To16Kernel utf8To16Avx2Only();
-Utf16To8Kernel utf16To8Vector();
+Utf16To8Kernel utf16To8Ssse3Only();
+Utf16To8Kernel utf16To8Avx2Only();
 
 }  // namespace zk
 

@@ -98,7 +98,7 @@ void tookOnlyPlainCharacters(const Bytes& in, const zk::BlockResult& r, const un
 
 TEST(BlockKernels, AgreeWithScalarReferences) {
   const zk::Utf8To16Kernel to16 = zk::utf8To16Ssse3Only(), wide = zk::utf8To16Avx2Only();
-  const zk::Utf16To8Kernel to8 = zk::utf16To8Vector();
+  const zk::Utf16To8Kernel to8 = zk::utf16To8Ssse3Only(), wide8 = zk::utf16To8Avx2Only();
   if (!to16 || !to8) GTEST_SKIP() << "no SSSE3";
   std::mt19937 rnd(14);
   for (int round = 0; round < 300; ++round) {
@@ -109,7 +109,7 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
       sameBlocks(to16, &zk::utf8To16Scalar, u8, align, 24 + rnd() % 40, big, newline, keep);
       const Bytes u16 = randomUtf16(rnd, rnd() % 40, big);
       sameBlocks(to8, &zk::utf16To8Scalar, u16, align, 24 + rnd() % 64, big, newline, keep);
-      if (!wide) continue;
+      if (!wide || !wide8) continue;
       // Windows of 32 bytes, now and then all ASCII; room around the 80 a step needs.
       Bytes w = randomUtf8(rnd, rnd() % 64);
       if (round % 5 == 0) w.insert(w.begin() + static_cast<long>(rnd() % (w.size() + 1)), 32 + rnd() % 40, 'a');
@@ -117,6 +117,13 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
       Bytes got(w.size() * 2 + 200);
       const zk::BlockResult r = wide(w.data(), w.size(), got.data(), got.size(), big, newline, keep);
       tookOnlyPlainCharacters(w, r, got.data(), big, newline, keep);
+      Bytes w16 = randomUtf16(rnd, rnd() % 72, big);
+      if (round % 5 == 1) {  // a run of ASCII
+        Bytes run;
+        for (std::size_t k = 16 + rnd() % 20; k; --k) run.insert(run.end(), {0, 0}), run[run.size() - (big ? 1 : 2)] = 'a';
+        w16.insert(w16.begin() + static_cast<long>(2 * (rnd() % (w16.size() / 2 + 1))), run.begin(), run.end());
+      }
+      sameBlocks(wide8, &zk::utf16To8WideScalar, w16, align, 48 + rnd() % 64, big, newline, keep);
     }
   }
 }
