@@ -1,18 +1,26 @@
 // Block kernels between UTF-8 and UTF-16 (see blocks.h).
 //
-// UTF-8 steps find their four characters from where continuation bytes lie
-// (a table from the 12-bit mask of character ends to the lengths, and the
-// byte moves that gather each character into a 16-bit lane) and then check
-// that each character starts with the lead byte its length needs; anything
-// else is left to the general path, which reads ill-formed bytes its own way.
+// The SSSE3 UTF-8 steps find their four characters from where continuation
+// bytes lie (a table from the 12-bit mask of character ends to the lengths,
+// and the byte moves that gather each character into a 16-bit lane) and then
+// check that each character starts with the lead byte its length needs;
+// anything else is left to the general path, which reads ill-formed bytes its
+// own way.
 // UTF-16 steps write each unit as one to three bytes into a 32-bit lane and
 // pack the lanes with a table indexed by the four lengths; the packed bytes
 // are merged with what the buffer held beyond them before the 16-byte store,
 // so no byte past the output is changed.
 //
-// The SSSE3 versions are ordinary functions compiled for that instruction
-// set and only called after a run-time check, so the library itself runs on
-// any x86-64.
+// The AVX2 versions read 32-byte windows instead: UTF-8 by bit masks of the
+// window's bytes (see widePlan) and a value computed at every byte as if a
+// character ended there, packed by the mask of ends; UTF-16 as sixteen
+// lanes of UTF-8 bytes packed four at a time by the same table as above.
+// Their 16-byte stores may run past the output; what the buffer held there
+// is kept in a register and written back.
+//
+// The SSSE3 and AVX2 versions are ordinary functions compiled for those
+// instruction sets and only called after a run-time check, so the library
+// itself runs on any x86-64.
 #include "engine/blocks.h"
 
 #include "engine/simd.h"
@@ -139,7 +147,6 @@ inline void putUnit(unsigned char* p, std::uint32_t u, bool big) {
 
 inline std::uint32_t utf8Length(std::uint32_t u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
 
-
 // ---- UTF-8 to UTF-16 in 32-byte windows ----
 //
 // A wide step reads 32 bytes and takes every character that ends within the
@@ -153,8 +160,8 @@ constexpr int kWideSpan = 29;  // the next character's three bytes stay in the w
 struct WideMasks {
   std::uint32_t cont = 0, ascii = 0, lead2 = 0, lead3 = 0;
   std::uint32_t overlong = 0;  // C0, C1, or E0 80..9F: the values checked as bytes elsewhere
-  std::uint32_t mark = 0;     // CB, CC, or E3 82 9A: what may start a combining mark
-  std::uint32_t lineEnd = 0;  // the last byte of a line end that stops
+  std::uint32_t mark = 0;      // CB, CC, or E3 82 9A: what may start a combining mark
+  std::uint32_t lineEnd = 0;   // the last byte of a line end that stops
 };
 
 struct WidePlan {
@@ -299,19 +306,25 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
       if ((b & 0xC0) == 0x80) m.cont |= bit;
       if ((b & 0xE0) == 0xC0) m.lead2 |= bit;
       if ((b & 0xF0) == 0xE0) m.lead3 |= bit;
-      if ((b & 0xFE) == 0xC0 || (b == 0xE0 && i < 31 && (p[i + 1] & 0xE0) == 0x80)) m.overlong |= bit;
-      if (b == 0xCB || b == 0xCC || (i < 30 && b == 0xE3 && p[i + 1] == 0x82 && p[i + 2] == 0x9A)) m.mark |= bit;
-      const std::uint32_t u = b < 0x80 ? b : i >= 2 && p[i - 2] == 0xE2 && p[i - 1] == 0x80 ? 0x1F80 + b : 0;
+      if ((b & 0xFE) == 0xC0 || (b == 0xE0 && i < 31 && (p[i + 1] & 0xE0) == 0x80))
+        m.overlong |= bit;
+      if (b == 0xCB || b == 0xCC || (i < 30 && b == 0xE3 && p[i + 1] == 0x82 && p[i + 2] == 0x9A))
+        m.mark |= bit;
+      const std::uint32_t u = b < 0x80                                         ? b
+                              : i >= 2 && p[i - 2] == 0xE2 && p[i - 1] == 0x80 ? 0x1F80 + b
+                                                                               : 0;
       if (newline && isLineEnd(u) && u != keep) m.lineEnd |= bit;
     }
     const WidePlan plan = widePlan(m);
     std::size_t start = 0, n = 0;
     for (int e = 0; e < 32; ++e) {
       if (!((plan.take >> e) & 1)) continue;
-      const std::uint32_t b = p[start], len = static_cast<std::uint32_t>(e) + 1 - static_cast<std::uint32_t>(start);
-      const std::uint32_t u = len == 1 ? b
-                              : len == 2 ? ((b & 0x1Fu) << 6) | (p[start + 1] & 0x3Fu)
-                                         : ((b & 0x0Fu) << 12) | ((p[start + 1] & 0x3Fu) << 6) | (p[start + 2] & 0x3Fu);
+      const std::uint32_t b = p[start], len = static_cast<std::uint32_t>(e) + 1 -
+                                              static_cast<std::uint32_t>(start);
+      const std::uint32_t u =
+          len == 1   ? b
+          : len == 2 ? ((b & 0x1Fu) << 6) | (p[start + 1] & 0x3Fu)
+                     : ((b & 0x0Fu) << 12) | ((p[start + 1] & 0x3Fu) << 6) | (p[start + 2] & 0x3Fu);
       putUnit(out + r.out + 2 * n++, u, big);
       start = static_cast<std::size_t>(e) + 1;
     }
@@ -406,7 +419,8 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
       ascii = ascii && u < 0x80 && !stops(u, newline, keep);
     }
     if (ascii) {
-      for (int i = 0; i < 16; ++i) out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
+      for (int i = 0; i < 16; ++i)
+        out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
       r.prev = r.in + 28;
       r.last = r.in + 30;
       r.in += 32;
@@ -474,7 +488,9 @@ struct LineEnds16 {
 };
 
 [[gnu::target("ssse3")]] inline LineEnds16 lineEnds16(std::uint32_t keep) {
-  const auto stop = [keep](short u) { return _mm_set1_epi16(static_cast<unsigned short>(u) == keep ? 0x0D : u); };
+  const auto stop = [keep](short u) {
+    return _mm_set1_epi16(static_cast<unsigned short>(u) == keep ? 0x0D : u);
+  };
   return {stop(0x0A), stop(0x0D), stop(0x2028), stop(0x2029)};
 }
 
@@ -771,7 +787,9 @@ struct PackUnits {
 };
 alignas(16) constexpr PackUnits kPackUnits;
 
-[[ZK_AVX2]] inline std::uint32_t bits(__m256i v) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)); }
+[[ZK_AVX2]] inline std::uint32_t bits(__m256i v) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+}
 
 // Byte constants made once per call: the empty asm hides their values, so
 // that the compiler keeps them (in a register or on the stack) rather than
@@ -784,7 +802,9 @@ alignas(16) constexpr PackUnits kPackUnits;
 
 [[ZK_AVX2]] inline __m256i splat(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
 
-[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, __m256i c) { return bits(_mm256_cmpeq_epi8(v, c)); }
+[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, __m256i c) {
+  return bits(_mm256_cmpeq_epi8(v, c));
+}
 
 // The moves packing the lanes of mask a in the low half, of b in the high.
 [[ZK_AVX2]] inline __m256i packMoves(std::uint32_t a, std::uint32_t b) {
@@ -799,12 +819,13 @@ alignas(16) constexpr PackUnits kPackUnits;
 // four 16-byte stores run past the step's output by up to 16 bytes; `held`
 // keeps what the buffer had there, written back when the kernel stops.
 template <bool kBig, bool kNewline>
-[[ZK_AVX2]] BlockResult utf8To16Wide(const unsigned char* in, std::size_t inLeft, unsigned char* out,
-                                     std::size_t outLeft, std::uint32_t keep) {
+[[ZK_AVX2]] BlockResult utf8To16Wide(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, std::uint32_t keep) {
   if (inLeft < 32 || outLeft < 80) return {};
   // Line ends: CR, LF, and the last bytes of U+2028 and U+2029 after E2 80,
   // but the one kept (its place taken by another).
-  const __m256i cr = all(0x0D), lf = all(keep == 0x0A ? 0x0D : 0x0A), k80 = all(0x80), kE2 = all(0xE2);
+  const __m256i cr = all(0x0D), lf = all(keep == 0x0A ? 0x0D : 0x0A), k80 = all(0x80),
+                kE2 = all(0xE2);
   const __m256i ls = all(keep == 0x2028 ? 0xA9 : 0xA8), ps = all(keep == 0x2029 ? 0xA8 : 0xA9);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i k3F = all(0x3F), kC0 = all(0xC0), k0F = all(0x0F), kF0 = all(0xF0), kE0 = all(0xE0);
@@ -847,8 +868,10 @@ template <bool kBig, bool kNewline>
     // Leads of two bytes: neither ASCII, continuation, three-byte lead nor F0..FF.
     m.lead2 = high & ~m.cont & ~m.lead3 & ~bits(_mm256_cmpgt_epi8(v, kEF));
     // U+309A, found at its last byte.
-    m.mark = bits(_mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, k9A), _mm256_cmpeq_epi8(b1, k82)),
-                                   _mm256_cmpeq_epi8(b2, kE3))) >> 2;
+    m.mark = bits(_mm256_and_si256(
+                 _mm256_and_si256(_mm256_cmpeq_epi8(v, k9A), _mm256_cmpeq_epi8(b1, k82)),
+                 _mm256_cmpeq_epi8(b2, kE3))) >>
+             2;
     const std::uint32_t e0 = m.lead3 ? equal(v, kE0) : 0;
     if (m.lead2 | e0) {
       m.mark |= equal(v, splat(0xCB)) | equal(v, splat(0xCC));
@@ -856,28 +879,33 @@ template <bool kBig, bool kNewline>
                    (e0 & (bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, kE0), splat(0x80))) >> 1));
     }
     if (kNewline) {
-      const __m256i sep = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, ls), _mm256_cmpeq_epi8(v, ps)),
-                                           _mm256_and_si256(_mm256_cmpeq_epi8(b1, k80),
-                                                            _mm256_cmpeq_epi8(b2, kE2)));
+      const __m256i sep = _mm256_and_si256(
+          _mm256_or_si256(_mm256_cmpeq_epi8(v, ls), _mm256_cmpeq_epi8(v, ps)),
+          _mm256_and_si256(_mm256_cmpeq_epi8(b1, k80), _mm256_cmpeq_epi8(b2, kE2)));
       m.lineEnd = bits(_mm256_or_si256(ends, sep));
     }
     WidePlan plan;
     const std::uint32_t needed = ((m.lead2 | m.lead3) << 1) | (m.lead3 << 2);
     const std::uint32_t other = ~(m.ascii | m.cont | m.lead2 | m.lead3) | m.overlong;
-    if (((m.cont ^ needed) | other | m.mark) & below(kWideSpan + 1) || (m.lineEnd & below(kWideSpan))) {
+    if (((m.cont ^ needed) | other | m.mark) & below(kWideSpan + 1) ||
+        (m.lineEnd & below(kWideSpan))) {
       plan = widePlan(m);
     } else {
       plan.take = (~m.cont >> 1) & below(kWideSpan);
     }
     const __m256i low = _mm256_blendv_epi8(
-        v, _mm256_or_si256(_mm256_and_si256(v, k3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), kC0)), v);
+        v,
+        _mm256_or_si256(_mm256_and_si256(v, k3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), kC0)),
+        v);
     const __m256i l3 = _mm256_alignr_epi8(lead3, _mm256_permute2x128_si256(lead3, lead3, 0x08), 14);
     const __m256i top = _mm256_and_si256(
         _mm256_cmpgt_epi8(zero, v),
         _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b1, 2), k0F),
                         _mm256_and_si256(l3, _mm256_and_si256(_mm256_slli_epi16(b2, 4), kF0))));
-    const __m256i units0 = kBig ? _mm256_unpacklo_epi8(top, low) : _mm256_unpacklo_epi8(low, top);  // bytes 0-7, 16-23
-    const __m256i units1 = kBig ? _mm256_unpackhi_epi8(top, low) : _mm256_unpackhi_epi8(low, top);  // bytes 8-15, 24-31
+    const __m256i units0 =
+        kBig ? _mm256_unpacklo_epi8(top, low) : _mm256_unpacklo_epi8(low, top);  // bytes 0-7, 16-23
+    const __m256i units1 = kBig ? _mm256_unpackhi_epi8(top, low)
+                                : _mm256_unpackhi_epi8(low, top);  // bytes 8-15, 24-31
     const std::uint32_t t = plan.take;
     const __m256i packed0 = _mm256_shuffle_epi8(units0, packMoves(t & 0xFF, (t >> 16) & 0xFF));
     const __m256i packed1 = _mm256_shuffle_epi8(units1, packMoves((t >> 8) & 0xFF, t >> 24));
@@ -897,8 +925,10 @@ template <bool kBig, bool kNewline>
     if (n) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n0), _mm256_castsi256_si128(packed1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n01), _mm256_extracti128_si256(packed0, 1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n012), _mm256_extracti128_si256(packed1, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n01),
+                       _mm256_extracti128_si256(packed0, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n012),
+                       _mm256_extracti128_si256(packed1, 1));
       if (plan.partial && lastTake) lastTwo(lastTake, lastAt, &last, &prev);
       lastTake = t;
       lastAt = i;
@@ -917,10 +947,12 @@ template <bool kBig, bool kNewline>
   return BlockResult{i, o, chars, last, prev, hold};
 }
 
-[[ZK_AVX2]] BlockResult utf8To16Avx2(const unsigned char* in, std::size_t inLeft, unsigned char* out,
-                                     std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
-  if (big) return newline ? utf8To16Wide<true, true>(in, inLeft, out, outLeft, keep)
-                          : utf8To16Wide<true, false>(in, inLeft, out, outLeft, keep);
+[[ZK_AVX2]] BlockResult utf8To16Avx2(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, bool big,
+                                     bool newline, std::uint32_t keep) {
+  if (big)
+    return newline ? utf8To16Wide<true, true>(in, inLeft, out, outLeft, keep)
+                   : utf8To16Wide<true, false>(in, inLeft, out, outLeft, keep);
   return newline ? utf8To16Wide<false, true>(in, inLeft, out, outLeft, keep)
                  : utf8To16Wide<false, false>(in, inLeft, out, outLeft, keep);
 }
@@ -933,7 +965,8 @@ template <bool kBig, bool kNewline>
 
 // The moves packing four lanes of UTF-8 bytes of lengths a in the low half, b in the high.
 [[ZK_AVX2]] inline __m256i packBytes(std::uint32_t a, std::uint32_t b) {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(load(kUtf16Packing.pack[a])), load(kUtf16Packing.pack[b]), 1);
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(load(kUtf16Packing.pack[a])),
+                                 load(kUtf16Packing.pack[b]), 1);
 }
 
 // Each step of utf16To8WideScalar: sixteen units widened to 32-bit lanes of
@@ -941,19 +974,23 @@ template <bool kBig, bool kNewline>
 // table. As in utf8To16Wide, the stores run past the output by up to 16
 // bytes and `held` keeps what the buffer had there.
 template <bool kBig, bool kNewline>
-[[ZK_AVX2]] BlockResult utf16To8Wide(const unsigned char* in, std::size_t inLeft, unsigned char* out,
-                                     std::size_t outLeft, std::uint32_t keep) {
+[[ZK_AVX2]] BlockResult utf16To8Wide(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, std::uint32_t keep) {
   if (inLeft < 34 || outLeft < 64) return {};
   // The line ends that stop a step, the one kept replaced by CR.
   const __m256i lf = lanes16(keep == 0x0A ? 0x0D : 0x0A), cr = lanes16(0x0D);
-  const __m256i ls = lanes16(keep == 0x2028 ? 0x0D : 0x2028), ps = lanes16(keep == 0x2029 ? 0x0D : 0x2029);
-  const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4, 7, 6,
-                                        9, 8, 11, 10, 13, 12, 15, 14);
+  const __m256i ls = lanes16(keep == 0x2028 ? 0x0D : 0x2028),
+                ps = lanes16(keep == 0x2029 ? 0x0D : 0x2029);
+  const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0,
+                                        3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i xFF80 = _mm256_set1_epi16(static_cast<short>(0xFF80)), xF800 = _mm256_set1_epi16(static_cast<short>(0xF800));
-  const __m256i xD800 = _mm256_set1_epi16(static_cast<short>(0xD800)), x309A = _mm256_set1_epi16(0x309A);
+  const __m256i xFF80 = _mm256_set1_epi16(static_cast<short>(0xFF80)),
+                xF800 = _mm256_set1_epi16(static_cast<short>(0xF800));
+  const __m256i xD800 = _mm256_set1_epi16(static_cast<short>(0xD800)),
+                x309A = _mm256_set1_epi16(0x309A);
   const __m256i x2E5 = _mm256_set1_epi16(0x2E5), x1C = _mm256_set1_epi16(0x301 - 0x2E5);
-  const __m256i x3F = _mm256_set1_epi32(0x3F), x80 = _mm256_set1_epi32(0x80), xC0 = _mm256_set1_epi32(0xC0);
+  const __m256i x3F = _mm256_set1_epi32(0x3F), x80 = _mm256_set1_epi32(0x80),
+                xC0 = _mm256_set1_epi32(0xC0);
   const __m256i xE0 = _mm256_set1_epi32(0xE0), x800 = _mm256_set1_epi32(0x800);
   std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
   __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
@@ -979,9 +1016,9 @@ template <bool kBig, bool kNewline>
       continue;
     }
     // Two bits a unit: stops, and combining marks (the one after the window too).
-    const __m256i marks =
-        _mm256_or_si256(_mm256_cmpeq_epi16(u, x309A),
-                        _mm256_cmpeq_epi16(_mm256_subs_epu16(_mm256_sub_epi16(u, x2E5), x1C), zero));
+    const __m256i marks = _mm256_or_si256(
+        _mm256_cmpeq_epi16(u, x309A),
+        _mm256_cmpeq_epi16(_mm256_subs_epu16(_mm256_sub_epi16(u, x2E5), x1C), zero));
     const __m256i surrogates = _mm256_cmpeq_epi16(_mm256_and_si256(u, xF800), xD800);
     const std::uint32_t markBits = bits(marks), endBits = kNewline ? bits(ends) : 0;
     const std::uint32_t stopBits = markBits | endBits | bits(surrogates);
@@ -1000,8 +1037,9 @@ template <bool kBig, bool kNewline>
     // Each unit's UTF-8 length less one, in two bits.
     const std::uint32_t lengths = (notOne & 0x55555555u) + (notTwo & 0x55555555u);
     const std::uint32_t inStep = units == 16 ? ~0u : (1u << (2 * units)) - 1;
-    const std::size_t n = units + static_cast<std::size_t>(_mm_popcnt_u32(notOne & inStep & 0x55555555u) +
-                                                           _mm_popcnt_u32(notTwo & inStep & 0x55555555u));
+    const std::size_t n =
+        units + static_cast<std::size_t>(_mm_popcnt_u32(notOne & inStep & 0x55555555u) +
+                                         _mm_popcnt_u32(notTwo & inStep & 0x55555555u));
     __m128i next;
     if (n >= 16) {
       next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + n));
@@ -1012,25 +1050,33 @@ template <bool kBig, bool kNewline>
     if (units) {
       __m256i lanes[2];
       for (int h = 0; h < 2; ++h) {
-        const __m256i w = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(u, 1) : _mm256_castsi256_si128(u));
+        const __m256i w =
+            _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(u, 1) : _mm256_castsi256_si128(u));
         const __m256i low6 = _mm256_or_si256(_mm256_and_si256(w, x3F), x80);
         const __m256i mid6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 6), x3F), x80);
-        const __m256i form2 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 6), xC0), _mm256_slli_epi32(low6, 8));
-        const __m256i form3 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 12), xE0),
-                                              _mm256_or_si256(_mm256_slli_epi32(mid6, 8), _mm256_slli_epi32(low6, 16)));
+        const __m256i form2 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 6), xC0),
+                                              _mm256_slli_epi32(low6, 8));
+        const __m256i form3 = _mm256_or_si256(
+            _mm256_or_si256(_mm256_srli_epi32(w, 12), xE0),
+            _mm256_or_si256(_mm256_slli_epi32(mid6, 8), _mm256_slli_epi32(low6, 16)));
         const __m256i one = _mm256_cmpgt_epi32(x80, w), two = _mm256_cmpgt_epi32(x800, w);
         lanes[h] = _mm256_blendv_epi8(_mm256_blendv_epi8(form3, form2, two), w, one);
       }
-      const std::uint32_t g0 = lengths & 0xFF, g1 = (lengths >> 8) & 0xFF, g2 = (lengths >> 16) & 0xFF, g3 = lengths >> 24;
+      const std::uint32_t g0 = lengths & 0xFF, g1 = (lengths >> 8) & 0xFF,
+                          g2 = (lengths >> 16) & 0xFF, g3 = lengths >> 24;
       const __m256i packed0 = _mm256_shuffle_epi8(lanes[0], packBytes(g0, g1));
       const __m256i packed1 = _mm256_shuffle_epi8(lanes[1], packBytes(g2, g3));
       const std::size_t n0 = kUtf16Packing.length[g0], n01 = n0 + kUtf16Packing.length[g1];
       const std::size_t n012 = n01 + kUtf16Packing.length[g2];
       // Only the groups with units taken, so that no store reaches 16 bytes past.
       _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
-      if (units > 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n0), _mm256_extracti128_si256(packed0, 1));
-      if (units > 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n01), _mm256_castsi256_si128(packed1));
-      if (units > 12) _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n012), _mm256_extracti128_si256(packed1, 1));
+      if (units > 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n0), _mm256_extracti128_si256(packed0, 1));
+      if (units > 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n01), _mm256_castsi256_si128(packed1));
+      if (units > 12)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n012),
+                         _mm256_extracti128_si256(packed1, 1));
       prev = units >= 2 ? i + 2 * units - 4 : last;
       last = i + 2 * units - 2;
     }
@@ -1044,10 +1090,12 @@ template <bool kBig, bool kNewline>
   return BlockResult{i, o, chars, last, prev, hold};
 }
 
-[[ZK_AVX2]] BlockResult utf16To8Avx2(const unsigned char* in, std::size_t inLeft, unsigned char* out,
-                                     std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
-  if (big) return newline ? utf16To8Wide<true, true>(in, inLeft, out, outLeft, keep)
-                          : utf16To8Wide<true, false>(in, inLeft, out, outLeft, keep);
+[[ZK_AVX2]] BlockResult utf16To8Avx2(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, bool big,
+                                     bool newline, std::uint32_t keep) {
+  if (big)
+    return newline ? utf16To8Wide<true, true>(in, inLeft, out, outLeft, keep)
+                   : utf16To8Wide<true, false>(in, inLeft, out, outLeft, keep);
   return newline ? utf16To8Wide<false, true>(in, inLeft, out, outLeft, keep)
                  : utf16To8Wide<false, false>(in, inLeft, out, outLeft, keep);
 }
@@ -1064,10 +1112,14 @@ bool haveAvx2() {
 
 }  // namespace
 
-Utf8To16Kernel utf8To16Vector() { return haveAvx2() ? utf8To16Avx2 : haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Vector() {
+  return haveAvx2() ? utf8To16Avx2 : haveSsse3() ? utf8To16Ssse3 : nullptr;
+}
 Utf8To16Kernel utf8To16Ssse3Only() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
 Utf8To16Kernel utf8To16Avx2Only() { return haveAvx2() ? utf8To16Avx2 : nullptr; }
-Utf16To8Kernel utf16To8Vector() { return haveAvx2() ? utf16To8Avx2 : haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Vector() {
+  return haveAvx2() ? utf16To8Avx2 : haveSsse3() ? utf16To8Ssse3 : nullptr;
+}
 Utf16To8Kernel utf16To8Ssse3Only() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
 Utf16To8Kernel utf16To8Avx2Only() { return haveAvx2() ? utf16To8Avx2 : nullptr; }
 
