@@ -1,24 +1,32 @@
 // Block kernels between UTF-8 and UTF-16 (see blocks.h).
 //
-// UTF-8 steps find their four characters from where continuation bytes lie
-// (a table from the 12-bit mask of character ends to the lengths, and the
-// byte moves that gather each character into a 16-bit lane) and then check
-// that each character starts with the lead byte its length needs; anything
-// else is left to the general path, which reads ill-formed bytes its own way.
+// The SSSE3 UTF-8 steps find their four characters from where continuation
+// bytes lie (a table from the 12-bit mask of character ends to the lengths,
+// and the byte moves that gather each character into a 16-bit lane) and then
+// check that each character starts with the lead byte its length needs;
+// anything else is left to the general path, which reads ill-formed bytes its
+// own way.
 // UTF-16 steps write each unit as one to three bytes into a 32-bit lane and
 // pack the lanes with a table indexed by the four lengths; the packed bytes
 // are merged with what the buffer held beyond them before the 16-byte store,
 // so no byte past the output is changed.
 //
-// The SSSE3 versions are ordinary functions compiled for that instruction
-// set and only called after a run-time check, so the library itself runs on
-// any x86-64.
+// The AVX2 versions read 32-byte windows instead: UTF-8 by bit masks of the
+// window's bytes (see widePlan) and a value computed at every byte as if a
+// character ended there, packed by the mask of ends; UTF-16 as sixteen
+// lanes of UTF-8 bytes packed four at a time by the same table as above.
+// Their 16-byte stores may run past the output; what the buffer held there
+// is kept in a register and written back.
+//
+// The SSSE3 and AVX2 versions are ordinary functions compiled for those
+// instruction sets and only called after a run-time check, so the library
+// itself runs on any x86-64.
 #include "engine/blocks.h"
 
 #include "engine/simd.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include <tmmintrin.h>
+#include <immintrin.h>
 #define ZK_BLOCKS_SSSE3 1
 #endif
 
@@ -139,6 +147,72 @@ inline void putUnit(unsigned char* p, std::uint32_t u, bool big) {
 
 inline std::uint32_t utf8Length(std::uint32_t u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
 
+// ---- UTF-8 to UTF-16 in 32-byte windows ----
+//
+// A wide step reads 32 bytes and takes every character that ends within the
+// first kWideSpan of them, cut short before the first byte that is not part
+// of a well-formed one-, two- or three-byte sequence, before the character
+// ahead of what may start a combining mark (and that mark), and before a
+// line end that stops. Everything is decided on bit masks of the window,
+// which both versions make and hand to widePlan.
+constexpr int kWideSpan = 29;  // the next character's three bytes stay in the window
+
+struct WideMasks {
+  std::uint32_t cont = 0, ascii = 0, lead2 = 0, lead3 = 0;
+  std::uint32_t overlong = 0;  // C0, C1, or E0 80..9F: the values checked as bytes elsewhere
+  std::uint32_t mark = 0;      // CB, CC, or E3 82 9A: what may start a combining mark
+  std::uint32_t lineEnd = 0;   // the last byte of a line end that stops
+};
+
+struct WidePlan {
+  std::uint32_t take = 0;  // the last byte of each character taken
+  bool partial = false;    // cut short: the kernel stops after this step
+  std::uint32_t hold = 0;
+};
+
+inline std::uint32_t below(int k) { return k >= 32 ? ~0u : k <= 0 ? 0u : (1u << k) - 1; }
+
+inline int lowest(std::uint32_t m) { return m ? __builtin_ctz(m) : 32; }
+
+inline WidePlan widePlan(const WideMasks& m) {
+  const std::uint32_t other = ~(m.ascii | m.cont | m.lead2 | m.lead3) | m.overlong;  // and F0..FF
+  const std::uint32_t needed = ((m.lead2 | m.lead3) << 1) | (m.lead3 << 2);
+  const int bad = lowest((m.cont ^ needed) | other);
+  // A missing continuation byte cuts the character before it; F0..FF (which
+  // may be skipped ahead of a mark) and overlong forms the one before as well.
+  const int wellFormed = bad - (bad < 32 ? static_cast<int>(((needed | other) >> bad) & 1) : 0);
+  const int beforeMark = lowest(m.mark & below(kWideSpan + 1)) - 1;
+  const int beforeLineEnd = lowest(m.lineEnd);
+  int limit = kWideSpan;
+  if (wellFormed < limit) limit = wellFormed;
+  if (beforeMark < limit) limit = beforeMark;
+  WidePlan p;
+  p.hold = 4;
+  if (beforeLineEnd < limit) {
+    limit = beforeLineEnd;
+    p.hold = 1;
+  }
+  p.take = (~m.cont >> 1) & below(limit);
+  p.partial = limit < kWideSpan;
+  if (!p.partial) p.hold = 0;
+  return p;
+}
+
+// Where the last two characters of a step of `take` began, from `at` on.
+inline void lastTwo(std::uint32_t take, std::size_t at, std::size_t* last, std::size_t* prev) {
+  const int e1 = 31 - __builtin_clz(take);
+  const std::uint32_t rest = take & ~(1u << e1);
+  if (!rest) {
+    *prev = *last;
+    *last = at;
+    return;
+  }
+  const int e2 = 31 - __builtin_clz(rest);
+  const std::uint32_t more = rest & ~(1u << e2);
+  *last = at + static_cast<std::size_t>(e2) + 1;
+  *prev = more ? at + static_cast<std::size_t>(31 - __builtin_clz(more)) + 1 : at;
+}
+
 }  // namespace
 
 BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
@@ -203,6 +277,63 @@ BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned
     r.chars += static_cast<std::size_t>(take);
     if (take < 4) {
       r.hold = stop < 4 ? (partial ? 1 : stop + 1) : 4;
+      break;
+    }
+  }
+  return r;
+}
+
+BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 32 && outLeft - r.out >= 80) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 32; ++i) ascii = ascii && p[i] < 0x80 && !stops(p[i], newline, keep);
+    if (ascii) {
+      for (int i = 0; i < 32; ++i) putUnit(out + r.out + 2 * i, p[i], big);
+      r.prev = r.in + 30;
+      r.last = r.in + 31;
+      r.in += 32;
+      r.out += 64;
+      r.chars += 32;
+      continue;
+    }
+    WideMasks m;
+    for (int i = 0; i < 32; ++i) {
+      const std::uint32_t b = p[i], bit = 1u << i;
+      if (b < 0x80) m.ascii |= bit;
+      if ((b & 0xC0) == 0x80) m.cont |= bit;
+      if ((b & 0xE0) == 0xC0) m.lead2 |= bit;
+      if ((b & 0xF0) == 0xE0) m.lead3 |= bit;
+      if ((b & 0xFE) == 0xC0 || (b == 0xE0 && i < 31 && (p[i + 1] & 0xE0) == 0x80))
+        m.overlong |= bit;
+      if (b == 0xCB || b == 0xCC || (i < 30 && b == 0xE3 && p[i + 1] == 0x82 && p[i + 2] == 0x9A))
+        m.mark |= bit;
+      const std::uint32_t u = b < 0x80                                         ? b
+                              : i >= 2 && p[i - 2] == 0xE2 && p[i - 1] == 0x80 ? 0x1F80 + b
+                                                                               : 0;
+      if (newline && isLineEnd(u) && u != keep) m.lineEnd |= bit;
+    }
+    const WidePlan plan = widePlan(m);
+    std::size_t start = 0, n = 0;
+    for (int e = 0; e < 32; ++e) {
+      if (!((plan.take >> e) & 1)) continue;
+      const std::uint32_t b = p[start], len = static_cast<std::uint32_t>(e) + 1 -
+                                              static_cast<std::uint32_t>(start);
+      const std::uint32_t u =
+          len == 1   ? b
+          : len == 2 ? ((b & 0x1Fu) << 6) | (p[start + 1] & 0x3Fu)
+                     : ((b & 0x0Fu) << 12) | ((p[start + 1] & 0x3Fu) << 6) | (p[start + 2] & 0x3Fu);
+      putUnit(out + r.out + 2 * n++, u, big);
+      start = static_cast<std::size_t>(e) + 1;
+    }
+    if (n) lastTwo(plan.take, r.in, &r.last, &r.prev);
+    r.in += start;
+    r.out += 2 * n;
+    r.chars += n;
+    if (plan.partial) {
+      r.hold = plan.hold;
       break;
     }
   }
@@ -277,9 +408,72 @@ BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned
   return r;
 }
 
+BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
+  BlockResult r;
+  while (inLeft - r.in >= 34 && outLeft - r.out >= 64) {
+    const unsigned char* p = in + r.in;
+    bool ascii = true;
+    for (int i = 0; i < 16; ++i) {
+      const std::uint32_t u = unitAt(p + 2 * i, big);
+      ascii = ascii && u < 0x80 && !stops(u, newline, keep);
+    }
+    if (ascii) {
+      for (int i = 0; i < 16; ++i)
+        out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
+      r.prev = r.in + 28;
+      r.last = r.in + 30;
+      r.in += 32;
+      r.out += 16;
+      r.chars += 16;
+      continue;
+    }
+    // Sixteen units, cut before a surrogate or a line end, and before the
+    // unit ahead of a combining mark (the seventeenth included).
+    std::size_t units = 16;
+    for (std::size_t j = 0; j <= 16; ++j) {
+      const std::uint32_t u = unitAt(p + 2 * j, big);
+      if (isCombining(u)) {
+        units = j ? j - 1 : 0;
+        r.hold = 4;
+        break;
+      }
+      if (j < 16 && ((u >= 0xD800 && u <= 0xDFFF) || stops(u, newline, keep))) {
+        units = j;
+        r.hold = u >= 0xD800 && u <= 0xDFFF ? 4 : 1;
+        break;
+      }
+    }
+    for (std::size_t j = 0; j < units; ++j) {
+      const std::uint32_t u = unitAt(p + 2 * j, big);
+      unsigned char* q = out + r.out;
+      if (u < 0x80) {
+        q[0] = static_cast<unsigned char>(u);
+      } else if (u < 0x800) {
+        q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+        q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      } else {
+        q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+        q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+        q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      }
+      r.out += utf8Length(u);
+    }
+    if (units >= 2) r.prev = r.in + 2 * units - 4;
+    if (units == 1) r.prev = r.last;
+    if (units >= 1) r.last = r.in + 2 * units - 2;
+    r.in += 2 * units;
+    r.chars += units;
+    if (r.hold) break;
+  }
+  return r;
+}
+
 #if ZK_BLOCKS_SSSE3
 
 namespace {
+
+#define ZK_AVX2 gnu::target("avx2,popcnt")
 
 // Lanes of 16 bits within [lo, lo + n] (unsigned).
 [[gnu::target("ssse3")]] inline __m128i inRange16(__m128i v, short lo, short n) {
@@ -287,14 +481,26 @@ namespace {
   return _mm_cmpeq_epi16(_mm_subs_epu16(d, _mm_set1_epi16(n)), _mm_setzero_si128());
 }
 
-// Line ends in 16-bit lanes, but the one written as itself.
-[[gnu::target("ssse3")]] inline __m128i lineEndLanes(__m128i u, __m128i keep) {
-  const __m128i ends = _mm_or_si128(inRange16(u, 0x2028, 1), _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x0A)),
-                                                                          _mm_cmpeq_epi16(u, _mm_set1_epi16(0x0D))));
-  return _mm_andnot_si128(_mm_cmpeq_epi16(u, keep), ends);
+// The line ends that stop a step, in every lane: LF, CR, U+2028 and U+2029,
+// the one written as itself replaced by CR.
+struct LineEnds16 {
+  __m128i lf, cr, ls, ps;
+};
+
+[[gnu::target("ssse3")]] inline LineEnds16 lineEnds16(std::uint32_t keep) {
+  const auto stop = [keep](short u) {
+    return _mm_set1_epi16(static_cast<unsigned short>(u) == keep ? 0x0D : u);
+  };
+  return {stop(0x0A), stop(0x0D), stop(0x2028), stop(0x2029)};
 }
 
-[[gnu::target("ssse3")]] inline __m128i stopLanes(__m128i u, bool newline, __m128i keep) {
+// Line ends in 16-bit lanes, but the one written as itself.
+[[gnu::target("ssse3")]] inline __m128i lineEndLanes(__m128i u, const LineEnds16& e) {
+  return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, e.lf), _mm_cmpeq_epi16(u, e.cr)),
+                      _mm_or_si128(_mm_cmpeq_epi16(u, e.ls), _mm_cmpeq_epi16(u, e.ps)));
+}
+
+[[gnu::target("ssse3")]] inline __m128i stopLanes(__m128i u, bool newline, const LineEnds16& keep) {
   __m128i bad = _mm_or_si128(_mm_cmpeq_epi16(u, _mm_set1_epi16(0x309A)), inRange16(u, 0x2E5, 0x301 - 0x2E5));
   if (newline) bad = _mm_or_si128(bad, lineEndLanes(u, keep));
   return bad;
@@ -308,7 +514,7 @@ template <bool kBig, bool kNewline>
 [[gnu::target("ssse3")]] BlockResult utf8To16Steps(const unsigned char* in, std::size_t inLeft,
                                                    unsigned char* out, std::size_t outLeft,
                                                    std::uint32_t keep) {
-  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  const LineEnds16 keep16 = lineEnds16(keep);
   // ASCII line ends that stop a step, as bytes (0x80 never matches ASCII).
   const __m128i stopLf = _mm_set1_epi8(static_cast<char>(keep == 0x0A ? 0x80 : 0x0A));
   const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
@@ -444,7 +650,7 @@ template <bool kBig, bool kNewline>
 [[gnu::target("ssse3")]] BlockResult utf16To8Steps(const unsigned char* in, std::size_t inLeft,
                                                    unsigned char* out, std::size_t outLeft,
                                                    std::uint32_t keep) {
-  const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
+  const LineEnds16 keep16 = lineEnds16(keep);
   const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
   const __m128i zero = _mm_setzero_si128();
   const __m128i iota = load(kIota);
@@ -563,20 +769,368 @@ template <bool kBig, bool kNewline>
                  : utf16To8Steps<false, false>(in, inLeft, out, outLeft, keep);
 }
 
+// Byte moves that pack the 16-bit lanes of an 8-bit mask to the front.
+struct PackUnits {
+  std::int8_t moves[256][16] = {};
+  constexpr PackUnits() {
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int j = 0; j < 8; ++j)
+        if ((m >> j) & 1) {
+          moves[m][2 * n] = static_cast<std::int8_t>(2 * j);
+          moves[m][2 * n + 1] = static_cast<std::int8_t>(2 * j + 1);
+          ++n;
+        }
+      for (int k = 2 * n; k < 16; ++k) moves[m][k] = -1;
+    }
+  }
+};
+alignas(16) constexpr PackUnits kPackUnits;
+
+[[ZK_AVX2]] inline std::uint32_t bits(__m256i v) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+}
+
+// Byte constants made once per call: the empty asm hides their values, so
+// that the compiler keeps them (in a register or on the stack) rather than
+// making them again on every step.
+[[ZK_AVX2]] inline __m256i all(int c) {
+  __m256i v = _mm256_set1_epi8(static_cast<char>(c));
+  asm("" : "+x"(v));
+  return v;
+}
+
+[[ZK_AVX2]] inline __m256i splat(int c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+
+[[ZK_AVX2]] inline std::uint32_t equal(__m256i v, __m256i c) {
+  return bits(_mm256_cmpeq_epi8(v, c));
+}
+
+// The moves packing the lanes of mask a in the low half, of b in the high.
+[[ZK_AVX2]] inline __m256i packMoves(std::uint32_t a, std::uint32_t b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPackUnits.moves[a]))),
+      _mm_load_si128(reinterpret_cast<const __m128i*>(kPackUnits.moves[b])), 1);
+}
+
+// Each step of utf8To16WideScalar: the window's masks made with byte
+// compares, the value of a character computed at every byte as if it ended
+// there, and the values at the ends taken packed eight lanes at a time. The
+// four 16-byte stores run past the step's output by up to 16 bytes; `held`
+// keeps what the buffer had there, written back when the kernel stops.
+template <bool kBig, bool kNewline>
+[[ZK_AVX2]] BlockResult utf8To16Wide(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, std::uint32_t keep) {
+  if (inLeft < 32 || outLeft < 80) return {};
+  // Line ends: CR, LF, and the last bytes of U+2028 and U+2029 after E2 80,
+  // but the one kept (its place taken by another).
+  const __m256i cr = all(0x0D), lf = all(keep == 0x0A ? 0x0D : 0x0A), k80 = all(0x80),
+                kE2 = all(0xE2);
+  const __m256i ls = all(keep == 0x2028 ? 0xA9 : 0xA8), ps = all(keep == 0x2029 ? 0xA8 : 0xA9);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i k3F = all(0x3F), kC0 = all(0xC0), k0F = all(0x0F), kF0 = all(0xF0), kE0 = all(0xE0);
+  const __m256i kEF = all(0xEF), k82 = all(0x82), k9A = all(0x9A), kE3 = all(0xE3);
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  // The last step that took characters, resolved into last and prev at the end.
+  std::uint32_t lastTake = 0;
+  std::size_t lastAt = 0;
+  __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  while (inLeft - i >= 32 && outLeft - o >= 80) {
+    const unsigned char* p = in + i;
+    unsigned char* q = out + o;
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const std::uint32_t high = bits(v);
+    __m256i ends = zero;
+    if (kNewline) ends = _mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf));
+    if (high == 0 && (!kNewline || bits(ends) == 0)) {
+      const __m256i a = _mm256_permute4x64_epi64(v, 0xD8);  // 64-bit quarters 0, 2, 1, 3
+      const __m256i lo = kBig ? _mm256_unpacklo_epi8(zero, a) : _mm256_unpacklo_epi8(a, zero);
+      const __m256i hi = kBig ? _mm256_unpackhi_epi8(zero, a) : _mm256_unpackhi_epi8(a, zero);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), lo);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), hi);
+      held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 64));
+      lastTake = ~0u;
+      lastAt = i;
+      i += 32;
+      o += 64;
+      chars += 32;
+      continue;
+    }
+    // The bytes one and two places before each byte.
+    const __m256i carry = _mm256_permute2x128_si256(v, v, 0x08);
+    const __m256i b1 = _mm256_alignr_epi8(v, carry, 15);
+    const __m256i b2 = _mm256_alignr_epi8(v, carry, 14);
+    WideMasks m;
+    m.ascii = ~high;
+    m.cont = bits(_mm256_cmpgt_epi8(kC0, v));  // 80..BF: below C0 as signed bytes
+    const __m256i lead3 = _mm256_cmpeq_epi8(_mm256_and_si256(v, kF0), kE0);
+    m.lead3 = bits(lead3);
+    // Leads of two bytes: neither ASCII, continuation, three-byte lead nor F0..FF.
+    m.lead2 = high & ~m.cont & ~m.lead3 & ~bits(_mm256_cmpgt_epi8(v, kEF));
+    // U+309A, found at its last byte.
+    m.mark = bits(_mm256_and_si256(
+                 _mm256_and_si256(_mm256_cmpeq_epi8(v, k9A), _mm256_cmpeq_epi8(b1, k82)),
+                 _mm256_cmpeq_epi8(b2, kE3))) >>
+             2;
+    const std::uint32_t e0 = m.lead3 ? equal(v, kE0) : 0;
+    if (m.lead2 | e0) {
+      m.mark |= equal(v, splat(0xCB)) | equal(v, splat(0xCC));
+      m.overlong = (m.lead2 & bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, splat(0xFE)), kC0))) |
+                   (e0 & (bits(_mm256_cmpeq_epi8(_mm256_and_si256(v, kE0), splat(0x80))) >> 1));
+    }
+    if (kNewline) {
+      const __m256i sep = _mm256_and_si256(
+          _mm256_or_si256(_mm256_cmpeq_epi8(v, ls), _mm256_cmpeq_epi8(v, ps)),
+          _mm256_and_si256(_mm256_cmpeq_epi8(b1, k80), _mm256_cmpeq_epi8(b2, kE2)));
+      m.lineEnd = bits(_mm256_or_si256(ends, sep));
+    }
+    WidePlan plan;
+    const std::uint32_t needed = ((m.lead2 | m.lead3) << 1) | (m.lead3 << 2);
+    const std::uint32_t other = ~(m.ascii | m.cont | m.lead2 | m.lead3) | m.overlong;
+    if (((m.cont ^ needed) | other | m.mark) & below(kWideSpan + 1) ||
+        (m.lineEnd & below(kWideSpan))) {
+      plan = widePlan(m);
+    } else {
+      plan.take = (~m.cont >> 1) & below(kWideSpan);
+    }
+    const __m256i low = _mm256_blendv_epi8(
+        v,
+        _mm256_or_si256(_mm256_and_si256(v, k3F), _mm256_and_si256(_mm256_slli_epi16(b1, 6), kC0)),
+        v);
+    const __m256i l3 = _mm256_alignr_epi8(lead3, _mm256_permute2x128_si256(lead3, lead3, 0x08), 14);
+    const __m256i top = _mm256_and_si256(
+        _mm256_cmpgt_epi8(zero, v),
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(b1, 2), k0F),
+                        _mm256_and_si256(l3, _mm256_and_si256(_mm256_slli_epi16(b2, 4), kF0))));
+    const __m256i units0 =
+        kBig ? _mm256_unpacklo_epi8(top, low) : _mm256_unpacklo_epi8(low, top);  // bytes 0-7, 16-23
+    const __m256i units1 = kBig ? _mm256_unpackhi_epi8(top, low)
+                                : _mm256_unpackhi_epi8(low, top);  // bytes 8-15, 24-31
+    const std::uint32_t t = plan.take;
+    const __m256i packed0 = _mm256_shuffle_epi8(units0, packMoves(t & 0xFF, (t >> 16) & 0xFF));
+    const __m256i packed1 = _mm256_shuffle_epi8(units1, packMoves((t >> 8) & 0xFF, t >> 24));
+    const std::size_t n0 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFF));
+    const std::size_t n01 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFFFF));
+    const std::size_t n012 = static_cast<std::size_t>(_mm_popcnt_u32(t & 0xFFFFFF));
+    const std::size_t n = static_cast<std::size_t>(_mm_popcnt_u32(t));
+    // What the buffer holds 2n bytes on: still there unless a store of the
+    // step before reached it, in which case `held` has it.
+    __m128i next;
+    if (2 * n >= 16) {
+      next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2 * n));
+    } else {
+      next = _mm_or_si128(_mm_shuffle_epi8(held, load(kShift.fromFirst[2 * n])),
+                          _mm_shuffle_epi8(load(q + 16), load(kShift.fromSecond[2 * n])));
+    }
+    if (n) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n0), _mm256_castsi256_si128(packed1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n01),
+                       _mm256_extracti128_si256(packed0, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 2 * n012),
+                       _mm256_extracti128_si256(packed1, 1));
+      if (plan.partial && lastTake) lastTwo(lastTake, lastAt, &last, &prev);
+      lastTake = t;
+      lastAt = i;
+      i += static_cast<std::size_t>(32 - __builtin_clz(t));
+    }
+    held = next;
+    o += 2 * n;
+    chars += n;
+    if (plan.partial) {
+      hold = plan.hold;
+      break;
+    }
+  }
+  if (lastTake) lastTwo(lastTake, lastAt, &last, &prev);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
+  return BlockResult{i, o, chars, last, prev, hold};
+}
+
+[[ZK_AVX2]] BlockResult utf8To16Avx2(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, bool big,
+                                     bool newline, std::uint32_t keep) {
+  if (big)
+    return newline ? utf8To16Wide<true, true>(in, inLeft, out, outLeft, keep)
+                   : utf8To16Wide<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf8To16Wide<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf8To16Wide<false, false>(in, inLeft, out, outLeft, keep);
+}
+
+[[ZK_AVX2]] inline __m256i lanes16(std::uint32_t u) {
+  __m256i v = _mm256_set1_epi16(static_cast<short>(u));
+  asm("" : "+x"(v));
+  return v;
+}
+
+// The moves packing four lanes of UTF-8 bytes of lengths a in the low half, b in the high.
+[[ZK_AVX2]] inline __m256i packBytes(std::uint32_t a, std::uint32_t b) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(load(kUtf16Packing.pack[a])),
+                                 load(kUtf16Packing.pack[b]), 1);
+}
+
+// Each step of utf16To8WideScalar: sixteen units widened to 32-bit lanes of
+// one to three UTF-8 bytes, packed four lanes at a time by the lengths'
+// table. As in utf8To16Wide, the stores run past the output by up to 16
+// bytes and `held` keeps what the buffer had there.
+template <bool kBig, bool kNewline>
+[[ZK_AVX2]] BlockResult utf16To8Wide(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, std::uint32_t keep) {
+  if (inLeft < 34 || outLeft < 64) return {};
+  // The line ends that stop a step, the one kept replaced by CR.
+  const __m256i lf = lanes16(keep == 0x0A ? 0x0D : 0x0A), cr = lanes16(0x0D);
+  const __m256i ls = lanes16(keep == 0x2028 ? 0x0D : 0x2028),
+                ps = lanes16(keep == 0x2029 ? 0x0D : 0x2029);
+  const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0,
+                                        3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i xFF80 = _mm256_set1_epi16(static_cast<short>(0xFF80)),
+                xF800 = _mm256_set1_epi16(static_cast<short>(0xF800));
+  const __m256i xD800 = _mm256_set1_epi16(static_cast<short>(0xD800)),
+                x309A = _mm256_set1_epi16(0x309A);
+  const __m256i x2E5 = _mm256_set1_epi16(0x2E5), x1C = _mm256_set1_epi16(0x301 - 0x2E5);
+  const __m256i x3F = _mm256_set1_epi32(0x3F), x80 = _mm256_set1_epi32(0x80),
+                xC0 = _mm256_set1_epi32(0xC0);
+  const __m256i xE0 = _mm256_set1_epi32(0xE0), x800 = _mm256_set1_epi32(0x800);
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  while (inLeft - i >= 34 && outLeft - o >= 64) {
+    const unsigned char* p = in + i;
+    unsigned char* q = out + o;
+    __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    if (kBig) u = _mm256_shuffle_epi8(u, swap);
+    __m256i ends = zero;
+    if (kNewline)
+      ends = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(u, lf), _mm256_cmpeq_epi16(u, cr)),
+                             _mm256_or_si256(_mm256_cmpeq_epi16(u, ls), _mm256_cmpeq_epi16(u, ps)));
+    const std::uint32_t notOne = ~bits(_mm256_cmpeq_epi16(_mm256_and_si256(u, xFF80), zero));
+    if (notOne == 0 && (!kNewline || bits(ends) == 0)) {
+      const __m256i b = _mm256_permute4x64_epi64(_mm256_packus_epi16(u, u), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(b));
+      held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+      prev = i + 28;
+      last = i + 30;
+      i += 32;
+      o += 16;
+      chars += 16;
+      continue;
+    }
+    // Two bits a unit: stops, and combining marks (the one after the window too).
+    const __m256i marks = _mm256_or_si256(
+        _mm256_cmpeq_epi16(u, x309A),
+        _mm256_cmpeq_epi16(_mm256_subs_epu16(_mm256_sub_epi16(u, x2E5), x1C), zero));
+    const __m256i surrogates = _mm256_cmpeq_epi16(_mm256_and_si256(u, xF800), xD800);
+    const std::uint32_t markBits = bits(marks), endBits = kNewline ? bits(ends) : 0;
+    const std::uint32_t stopBits = markBits | endBits | bits(surrogates);
+    std::size_t units = 16;
+    if (stopBits || isCombining(unitAt(p + 32, kBig))) {
+      const int firstStop = stopBits ? __builtin_ctz(stopBits) / 2 : 16;
+      const int firstMark = markBits ? __builtin_ctz(markBits) / 2 : 16;
+      units = static_cast<std::size_t>(firstMark ? firstMark - 1 : 0);
+      hold = 4;
+      if (firstStop < firstMark) {
+        units = static_cast<std::size_t>(firstStop);
+        if ((endBits >> (2 * firstStop)) & 1) hold = 1;
+      }
+    }
+    const std::uint32_t notTwo = ~bits(_mm256_cmpeq_epi16(_mm256_and_si256(u, xF800), zero));
+    // Each unit's UTF-8 length less one, in two bits.
+    const std::uint32_t lengths = (notOne & 0x55555555u) + (notTwo & 0x55555555u);
+    const std::uint32_t inStep = units == 16 ? ~0u : (1u << (2 * units)) - 1;
+    const std::size_t n =
+        units + static_cast<std::size_t>(_mm_popcnt_u32(notOne & inStep & 0x55555555u) +
+                                         _mm_popcnt_u32(notTwo & inStep & 0x55555555u));
+    __m128i next;
+    if (n >= 16) {
+      next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + n));
+    } else {
+      next = _mm_or_si128(_mm_shuffle_epi8(held, load(kShift.fromFirst[n])),
+                          _mm_shuffle_epi8(load(q + 16), load(kShift.fromSecond[n])));
+    }
+    if (units) {
+      __m256i lanes[2];
+      for (int h = 0; h < 2; ++h) {
+        const __m256i w =
+            _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(u, 1) : _mm256_castsi256_si128(u));
+        const __m256i low6 = _mm256_or_si256(_mm256_and_si256(w, x3F), x80);
+        const __m256i mid6 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 6), x3F), x80);
+        const __m256i form2 = _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(w, 6), xC0),
+                                              _mm256_slli_epi32(low6, 8));
+        const __m256i form3 = _mm256_or_si256(
+            _mm256_or_si256(_mm256_srli_epi32(w, 12), xE0),
+            _mm256_or_si256(_mm256_slli_epi32(mid6, 8), _mm256_slli_epi32(low6, 16)));
+        const __m256i one = _mm256_cmpgt_epi32(x80, w), two = _mm256_cmpgt_epi32(x800, w);
+        lanes[h] = _mm256_blendv_epi8(_mm256_blendv_epi8(form3, form2, two), w, one);
+      }
+      const std::uint32_t g0 = lengths & 0xFF, g1 = (lengths >> 8) & 0xFF,
+                          g2 = (lengths >> 16) & 0xFF, g3 = lengths >> 24;
+      const __m256i packed0 = _mm256_shuffle_epi8(lanes[0], packBytes(g0, g1));
+      const __m256i packed1 = _mm256_shuffle_epi8(lanes[1], packBytes(g2, g3));
+      const std::size_t n0 = kUtf16Packing.length[g0], n01 = n0 + kUtf16Packing.length[g1];
+      const std::size_t n012 = n01 + kUtf16Packing.length[g2];
+      // Only the groups with units taken, so that no store reaches 16 bytes past.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_castsi256_si128(packed0));
+      if (units > 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n0), _mm256_extracti128_si256(packed0, 1));
+      if (units > 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n01), _mm256_castsi256_si128(packed1));
+      if (units > 12)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + n012),
+                         _mm256_extracti128_si256(packed1, 1));
+      prev = units >= 2 ? i + 2 * units - 4 : last;
+      last = i + 2 * units - 2;
+    }
+    held = next;
+    i += 2 * units;
+    o += n;
+    chars += units;
+    if (hold) break;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
+  return BlockResult{i, o, chars, last, prev, hold};
+}
+
+[[ZK_AVX2]] BlockResult utf16To8Avx2(const unsigned char* in, std::size_t inLeft,
+                                     unsigned char* out, std::size_t outLeft, bool big,
+                                     bool newline, std::uint32_t keep) {
+  if (big)
+    return newline ? utf16To8Wide<true, true>(in, inLeft, out, outLeft, keep)
+                   : utf16To8Wide<true, false>(in, inLeft, out, outLeft, keep);
+  return newline ? utf16To8Wide<false, true>(in, inLeft, out, outLeft, keep)
+                 : utf16To8Wide<false, false>(in, inLeft, out, outLeft, keep);
+}
+
 bool haveSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
 }
 
+bool haveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+}
+
 }  // namespace
 
-Utf8To16Kernel utf8To16Vector() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
-Utf16To8Kernel utf16To8Vector() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Vector() {
+  return haveAvx2() ? utf8To16Avx2 : haveSsse3() ? utf8To16Ssse3 : nullptr;
+}
+Utf8To16Kernel utf8To16Ssse3Only() { return haveSsse3() ? utf8To16Ssse3 : nullptr; }
+Utf8To16Kernel utf8To16Avx2Only() { return haveAvx2() ? utf8To16Avx2 : nullptr; }
+Utf16To8Kernel utf16To8Vector() {
+  return haveAvx2() ? utf16To8Avx2 : haveSsse3() ? utf16To8Ssse3 : nullptr;
+}
+Utf16To8Kernel utf16To8Ssse3Only() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
+Utf16To8Kernel utf16To8Avx2Only() { return haveAvx2() ? utf16To8Avx2 : nullptr; }
 
 #else
 
 Utf8To16Kernel utf8To16Vector() { return nullptr; }
+Utf8To16Kernel utf8To16Ssse3Only() { return nullptr; }
+Utf8To16Kernel utf8To16Avx2Only() { return nullptr; }
 Utf16To8Kernel utf16To8Vector() { return nullptr; }
+Utf16To8Kernel utf16To8Ssse3Only() { return nullptr; }
+Utf16To8Kernel utf16To8Avx2Only() { return nullptr; }
 
 #endif
 

@@ -1,16 +1,21 @@
 // Block kernels between UTF-8 and UTF-16 for text of one-, two- and
-// three-byte UTF-8 sequences (ASCII, kana, kanji and most other text). Each
-// step takes 16 ASCII characters (8 from UTF-16), or four (from UTF-16,
-// eight) three-byte characters, or else the next four characters whatever
-// their lengths, as long as they need nothing but arithmetic; the caller
-// goes on character by character where a kernel stops. A step stops before
-// sequences that are not well formed (the general path reads those its own
-// way), surrogates in UTF-16, a JIS X 0213 combining mark (or what may start
-// one after the step), and, with line ends converted, CR, LF, U+2028 and
-// U+2029 (the characters before a line end are still written).
+// three-byte UTF-8 sequences (ASCII, kana, kanji and most other text), as
+// long as they need nothing but arithmetic; the caller goes on character by
+// character where a kernel stops. A kernel stops before sequences that are
+// not well formed (the general path reads those its own way), surrogates in
+// UTF-16, a JIS X 0213 combining mark (or what may start one after the
+// step), and, with line ends converted, CR, LF, U+2028 and U+2029 (the
+// characters before a line end are still written).
 //
-// The vector versions need SSSE3 and are chosen once at run time; the scalar
-// versions take exactly the same steps and are their reference. Neither
+// Each direction has two kinds of steps. With AVX2, UTF-8 to UTF-16 takes
+// every character that ends within 29 bytes of a 32-byte window (32 ASCII
+// bytes at once), and UTF-16 to UTF-8 sixteen units of any length. With
+// SSSE3, UTF-8 to UTF-16 takes 16 ASCII characters, four three-byte ones,
+// or else the next four whatever their lengths; UTF-16 to UTF-8 eight ASCII
+// units, eight three-byte ones, or else four of any length.
+//
+// The vector versions are chosen once at run time; each has a scalar
+// version that takes exactly the same steps and is its reference. None
 // writes a byte beyond what it reports.
 #ifndef ZRKVT16_BLOCKS_H
 #define ZRKVT16_BLOCKS_H
@@ -33,21 +38,31 @@ struct BlockResult {
 // they are; 0 for none): it needs no stop.
 //
 // UTF-8 to UTF-16 in the byte order `big`. Steps while 16 bytes can be read
-// and 32 written.
+// and 32 written (the AVX2 steps: 32 and 80).
 using Utf8To16Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                                        std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 // UTF-16 in the byte order `big` to UTF-8. Steps while 18 bytes can be read
-// and 40 written.
+// and 40 written (the AVX2 steps: 34 and 64).
 using Utf16To8Kernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                                        std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 
 BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                            std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
 BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                            std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
-// The vector versions, or null when the processor lacks SSSE3.
+BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                               std::size_t outLeft, bool big, bool newline, std::uint32_t keep);
+// The fastest vector versions, or null when the processor lacks SSSE3.
 Utf8To16Kernel utf8To16Vector();
 Utf16To8Kernel utf16To8Vector();
+// One kind of steps, or null when the processor lacks it: the references
+// are the scalar versions of the same name (Wide for AVX2).
+Utf8To16Kernel utf8To16Ssse3Only();
+Utf8To16Kernel utf8To16Avx2Only();
+Utf16To8Kernel utf16To8Ssse3Only();
+Utf16To8Kernel utf16To8Avx2Only();
 
 }  // namespace zk
 

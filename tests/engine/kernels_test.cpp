@@ -1,6 +1,7 @@
 // The vector kernels of the bulk path against their scalar references, on
 // random inputs of every length around the vector width, at every alignment,
-// in both byte orders: same results, same bytes, nothing written beyond them.
+// in both byte orders: same results, same bytes, nothing written beyond them;
+// and what the wide UTF-8 kernel takes against the characters themselves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,7 +37,9 @@ Bytes randomUtf8(std::mt19937& rnd, std::size_t chars) {
     const std::uint32_t pick = rnd() % 25;
     switch (pick < 6 ? 0 : pick < 8 ? 5 : pick < 12 ? pick - 7 : 9) {
       case 0: out.push_back(static_cast<unsigned char>(rnd() % 0x80)); break;
-      case 5: out.insert(out.end(), {static_cast<unsigned char>(0xC2 + rnd() % 30), 0x80}); break;
+      case 5:
+        out.insert(out.end(), {static_cast<unsigned char>(0xC0 + rnd() % 32), 0x8A});
+        break;
       case 6: out.push_back(static_cast<unsigned char>(0x80 + rnd() % 0x40)); break;  // stray
       case 1: out.insert(out.end(), {0xE3, 0x82, 0x9A}); break;         // U+309A
       case 2: out.insert(out.end(), {0xCB, static_cast<unsigned char>(0xA5 + rnd() % 8)}); break;
@@ -69,9 +72,43 @@ void sameBlocks(Fn vec, Fn ref, const Bytes& in, std::size_t align, std::size_t 
   ASSERT_EQ(a, b) << "align " << align << " length " << in.size() << " room " << room;
 }
 
+// What any UTF-8 to UTF-16 kernel took must be whole well-formed characters
+// of one to three bytes, written as their units, none of them a line end
+// that stops, a combining mark, or (but ASCII) followed by what may start one.
+void tookOnlyPlainCharacters(const Bytes& in, const zk::BlockResult& r, const unsigned char* out,
+                             bool big, bool newline, std::uint32_t keep) {
+  std::size_t at = 0, k = 0;
+  while (at < r.in) {
+    const std::uint32_t b = in[at], len = b < 0x80                ? 1
+                                          : b >= 0xC0 && b < 0xE0 ? 2
+                                          : b >= 0xE0 && b < 0xF0 ? 3
+                                                                  : 0;
+    ASSERT_TRUE(len && at + len <= r.in) << "at " << at;
+    std::uint32_t u = len == 1 ? b : b & (len == 2 ? 0x1F : 0x0F);
+    for (std::uint32_t j = 1; j < len; ++j) {
+      ASSERT_EQ(in[at + j] & 0xC0, 0x80) << "at " << at;
+      u = (u << 6) | (in[at + j] & 0x3F);
+    }
+    ASSERT_FALSE(u == 0x309A || (u >= 0x2E5 && u <= 0x301)) << "at " << at;
+    ASSERT_FALSE(newline && u != keep && (u == 0x0A || u == 0x0D || u == 0x2028 || u == 0x2029))
+        << "at " << at;
+    ASSERT_EQ(big ? out[2 * k] << 8 | out[2 * k + 1] : out[2 * k + 1] << 8 | out[2 * k], u)
+        << "at " << at;
+    at += len;
+    ++k;
+  }
+  ASSERT_EQ(k, r.chars);
+  const Bytes next(in.begin() + static_cast<long>(r.in),
+                   in.begin() + static_cast<long>(std::min(r.in + 3, in.size())));
+  if (r.chars && in[r.in - 1] >= 0x80 && !next.empty()) {  // (no pair starts with ASCII)
+    ASSERT_FALSE(next[0] == 0xCB || next[0] == 0xCC || next[0] >= 0xFE ||
+                 (next == Bytes{0xE3, 0x82, 0x9A}));
+  }
+}
+
 TEST(BlockKernels, AgreeWithScalarReferences) {
-  const zk::Utf8To16Kernel to16 = zk::utf8To16Vector();
-  const zk::Utf16To8Kernel to8 = zk::utf16To8Vector();
+  const zk::Utf8To16Kernel to16 = zk::utf8To16Ssse3Only(), wide = zk::utf8To16Avx2Only();
+  const zk::Utf16To8Kernel to8 = zk::utf16To8Ssse3Only(), wide8 = zk::utf16To8Avx2Only();
   if (!to16 || !to8) GTEST_SKIP() << "no SSSE3";
   std::mt19937 rnd(14);
   for (int round = 0; round < 300; ++round) {
@@ -82,6 +119,27 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
       sameBlocks(to16, &zk::utf8To16Scalar, u8, align, 24 + rnd() % 40, big, newline, keep);
       const Bytes u16 = randomUtf16(rnd, rnd() % 40, big);
       sameBlocks(to8, &zk::utf16To8Scalar, u16, align, 24 + rnd() % 64, big, newline, keep);
+      if (!wide || !wide8) continue;
+      // Windows of 32 bytes, now and then all ASCII; room around the 80 a step needs.
+      Bytes w = randomUtf8(rnd, rnd() % 64);
+      if (round % 5 == 0)
+        w.insert(w.begin() + static_cast<long>(rnd() % (w.size() + 1)), 32 + rnd() % 40, 'a');
+      sameBlocks(wide, &zk::utf8To16WideScalar, w, align, 64 + rnd() % 96, big, newline, keep);
+      Bytes got(w.size() * 2 + 200);
+      const zk::BlockResult r =
+          wide(w.data(), w.size(), got.data(), got.size(), big, newline, keep);
+      tookOnlyPlainCharacters(w, r, got.data(), big, newline, keep);
+      Bytes w16 = randomUtf16(rnd, rnd() % 72, big);
+      if (round % 5 == 1) {  // a run of ASCII
+        Bytes run;
+        for (std::size_t k = 16 + rnd() % 20; k; --k) {
+          run.push_back(big ? 0 : 'a');
+          run.push_back(big ? 'a' : 0);
+        }
+        w16.insert(w16.begin() + static_cast<long>(2 * (rnd() % (w16.size() / 2 + 1))), run.begin(),
+                   run.end());
+      }
+      sameBlocks(wide8, &zk::utf16To8WideScalar, w16, align, 48 + rnd() % 64, big, newline, keep);
     }
   }
 }
