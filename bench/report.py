@@ -27,7 +27,7 @@ def load_bench(path):
 
 def in_process(rates):
     shapes = {"kanji": "mostly kana and kanji", "prose": "prose, 20-50% ASCII",
-              "ascii": "ASCII only", "kanji+eol": "kana and kanji, line ends converted"}
+              "ascii": "ASCII only", "kanji+eol": "kana and kanji, line ends to CR LF"}
     print("| Conversion | text | zrkvt16 MB/s | iconv MB/s | ICU MB/s | zrkvt16 / faster peer |")
     print("|---|---|---:|---:|---:|---:|")
     pairs = []
