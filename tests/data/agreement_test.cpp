@@ -238,6 +238,38 @@ TEST_P(Shipped, DecodesAsPythonAndEveryCodeComesBackThroughUtf8) {
   EXPECT_TRUE(piecewiseSame(c.name, "UTF-8", whole.out, &kSrcBE, &kDstBE));
 }
 
+// Long text converts as its characters do one by one (short calls take the
+// general path), bases of JIS X 0213 pairs included: with and without their
+// combining mark, at either place of a two-character step, next to ASCII;
+// and with line ends converted to CR LF.
+TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
+  shippedDir();
+  const std::vector<std::string> units = {"\u6f22", "\u5b57", "\u304b", "\u304b\u309a", "\u30bb\u309a",
+                                          "\u30c8",  "\u30c8\u309a", " ",  "\n",      "a",
+                                          "\uff76",  "\u00e6\u0300"};
+  const CconvDstOptions crlf{1, 0, 0, 0, {}, 1, 1, 0};
+  for (const CconvDstOptions* dst : {&kDstBE, &crlf})
+    for (const char* target : {"Shift_JIS-2004", "EUC-JIS-2004", "UTF-16", "ISO-10646-UCS-2"}) {
+      Bytes text, want;
+      std::int32_t inChars = 0, outChars = 0;
+      unsigned seed = 7;
+      for (int i = 0; i < 3000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const std::string& u = units[(seed >> 16) % units.size()];
+        const Bytes b(u.begin(), u.end());
+        const ConvertResult one = convert(target, "UTF-8", b, &kSrcBE, dst);
+        ASSERT_EQ(one.status, CCONV_OK) << target << " " << u;
+        text = text + b;
+        want = want + one.out;
+        inChars += one.inChars;
+        outChars += one.outChars;
+      }
+      const ConvertResult all = convert(target, "UTF-8", text, &kSrcBE, dst);
+      EXPECT_EQ(hex(all.out), hex(want)) << target;
+      EXPECT_EQ(std::make_pair(all.inChars, all.outChars), std::make_pair(inChars, outChars)) << target;
+    }
+}
+
 // The shipped directory as a whole: every rule file loads, and the plain
 // Unicode rules (which take a fast path) and the tag-reading ones agree on
 // text without tags.
