@@ -112,8 +112,8 @@ TEST(DriverLoop, TruncatedOrInvalidInputAtEveryPosition) {
            &kBigIn);
     if (at != cut || cut == sjis.size()) continue;
     for (std::uint8_t bad : {0x80, 0xA0, 0xFF}) {
-      Bytes in = sjis;
-      in.insert(in.begin() + at, bad);
+      const Bytes in =
+          Bytes(sjis.begin(), sjis.begin() + at) + Bytes{bad} + Bytes(sjis.begin() + at, sjis.end());
       expect("Shift_JIS", in, euct(at), CCONV_INVALID, at + 1, &kBigIn);
       expect("Shift_JIS", in, euct(sjis.size()), CCONV_OK, in.size(), &kBigSkip);
     }
