@@ -708,8 +708,10 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                 if ((x & 0xF00000F0u) != 0xE00000E0u) break;
                 // Bytes 0-2 and 3-5 as dense slots: the lead's low bits, then the rest.
                 const std::uint64_t y = __builtin_bswap64(x);
-                const std::uint32_t d0 = dense[(y >> 40) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
-                const std::uint32_t d1 = dense[(y >> 16) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
+                const std::uint32_t d0 =
+                    dense[(y >> 40) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
+                const std::uint32_t d1 =
+                    dense[(y >> 16) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
                 if (d0 <= 0xFF || d1 <= 0xFF) break;
                 const std::uint32_t both = d0 | (d1 << 16);
                 std::memcpy(op, &both, 4);
@@ -729,7 +731,8 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             if (c - 0xE0u < 0x10u) {
               // One character through the dense table or the memo.
               std::uint32_t d = 0;
-              if constexpr (!K::kIsoOut) d = dense[denseIndex(c, ip[1], ip[2])].load(std::memory_order_relaxed);
+              if constexpr (!K::kIsoOut)
+                d = dense[denseIndex(c, ip[1], ip[2])].load(std::memory_order_relaxed);
               if (d > 0xFF) {
                 const std::uint16_t two = static_cast<std::uint16_t>(d);
                 std::memcpy(op, &two, 2);
@@ -738,8 +741,12 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                 op[0] = static_cast<unsigned char>(d);
                 len = 1;
               } else {
-                const std::uint32_t v = ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
-                const std::uint64_t e = pages[v >> 8].load(std::memory_order_acquire)->e[v & 0xFF].load(std::memory_order_acquire);
+                const std::uint32_t v =
+                    ((c & 0x0Fu) << 12) | ((ip[1] & 0x3Fu) << 6) | (ip[2] & 0x3Fu);
+                const std::uint64_t e = pages[v >> 8]
+                                            .load(std::memory_order_acquire)
+                                            ->e[v & 0xFF]
+                                            .load(std::memory_order_acquire);
                 if (!(e & memo::kFast)) break;
                 if ((e & memo::kPairBase) && combiningMayStart<kSrc, kInBig>(ip + 3)) break;
                 if constexpr (K::kIsoOut) {
@@ -758,7 +765,8 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             }
             // A lone plain ASCII character before another three-byte one
             // (longer runs go 16 bytes at a time above).
-            if (K::kIsoOut || asciiWidth != 1 || !asciiOn || ip[1] - 0xE0u >= 0x10u || !isPlainAscii(plan.ascii, c))
+            if (K::kIsoOut || asciiWidth != 1 || !asciiOn || ip[1] - 0xE0u >= 0x10u ||
+                !isPlainAscii(plan.ascii, c))
               break;
             op[0] = static_cast<unsigned char>(c);
             prev = last;

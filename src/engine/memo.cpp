@@ -278,7 +278,8 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
     m->pages[i].store(&gEmptyMemoPage, std::memory_order_relaxed);
   if (src == BulkSrc::kUtf8 && !isoTarget) {
     // Untouched pages of it cost no memory.
-    m->dense = static_cast<std::atomic<std::uint16_t>*>(std::calloc(kDenseSlots, sizeof(std::atomic<std::uint16_t>)));
+    m->dense = static_cast<std::atomic<std::uint16_t>*>(
+        std::calloc(kDenseSlots, sizeof(std::atomic<std::uint16_t>)));
     if (!m->dense) {
       freeMemo(m);
       return nullptr;

@@ -225,7 +225,8 @@ std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
     if (status == CCONV_NEXT || status == CCONV_NEED_INPUT) {
       // Ordinary characters go through the bulk path; the one it stops at
       // (and the last one it took) through the general path below.
-      if (!bulk && useBulk && plan.afterMarks && !rec->srcOptions.inDetectBom && !rec->dstOptions.outWriteBom)
+      if (!bulk && useBulk && plan.afterMarks && !rec->srcOptions.inDetectBom &&
+          !rec->dstOptions.outWriteBom)
         bulk = bulkPrepare(rec, &plan);
       if (bulk && status == CCONV_NEXT) bulkConvert(rec, plan);
       if (rec->inPos >= rec->inLen) {
