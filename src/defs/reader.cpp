@@ -329,13 +329,18 @@ bool cachedArrays(const DefDoc* doc) {
   return false;
 }
 
-void clearDoc(DefDoc* doc) {
-  std::free(doc->text);
-  std::free(doc->tagPos);
+// Lets go of the document's arrays without freeing them.
+void forgetArrays(DefDoc* doc) {
   doc->text = nullptr;
   doc->tagPos = nullptr;
   doc->byteLen = 0;
   doc->tagCount = 0;
+}
+
+void clearDoc(DefDoc* doc) {
+  std::free(doc->text);
+  std::free(doc->tagPos);
+  forgetArrays(doc);
 }
 
 }  // namespace
@@ -380,10 +385,7 @@ namespace {
 
 int openDoc(const char* name, std::uint32_t defaultEncoding, std::uint32_t defaultBigEndian,
             DefDoc* doc, bool keep) {
-  doc->text = nullptr;
-  doc->tagPos = nullptr;
-  doc->byteLen = 0;
-  doc->tagCount = 0;
+  forgetArrays(doc);
   doc->cursor = 0;
   if (!name) return 0;
   char dir[kFieldSize];
@@ -492,10 +494,7 @@ void defCacheEnd() {
 void defClose(DefDoc* doc) {
   if (!doc) return;
   if (gCacheOn && doc->text && cachedArrays(doc)) {
-    doc->text = nullptr;
-    doc->tagPos = nullptr;
-    doc->byteLen = 0;
-    doc->tagCount = 0;
+    forgetArrays(doc);  // the cache owns them
     return;
   }
   clearDoc(doc);

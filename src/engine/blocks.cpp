@@ -147,6 +147,71 @@ inline void putUnit(unsigned char* p, std::uint32_t u, bool big) {
 
 inline std::uint32_t utf8Length(std::uint32_t u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
 
+// The value of the well-formed one-, two- or three-byte sequence at p.
+inline std::uint32_t utf8Value(const unsigned char* p, std::uint32_t len) {
+  const std::uint32_t b = p[0];
+  return len == 1   ? b
+         : len == 2 ? ((b & 0x1Fu) << 6) | (p[1] & 0x3Fu)
+                    : ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+}
+
+// Writes u (below U+10000, not a surrogate) as UTF-8; returns its length.
+inline std::uint32_t putUtf8(unsigned char* q, std::uint32_t u) {
+  if (u < 0x80) {
+    q[0] = static_cast<unsigned char>(u);
+  } else if (u < 0x800) {
+    q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+    q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+  } else {
+    q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+    q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+    q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+  }
+  return utf8Length(u);
+}
+
+// Scalar steps over n ASCII characters that need no stop: n bytes of UTF-8
+// (or n UTF-16 units) at the step's input, written as n UTF-16 units (or n
+// bytes). False, with nothing written, when any of them is not such.
+inline bool asciiStep8(const unsigned char* in, unsigned char* out, int n, bool big, bool newline,
+                       std::uint32_t keep, BlockResult* r) {
+  const unsigned char* p = in + r->in;
+  for (int i = 0; i < n; ++i)
+    if (p[i] >= 0x80 || stops(p[i], newline, keep)) return false;
+  for (int i = 0; i < n; ++i) putUnit(out + r->out + 2 * i, p[i], big);
+  r->prev = r->in + static_cast<std::size_t>(n) - 2;
+  r->last = r->in + static_cast<std::size_t>(n) - 1;
+  r->in += static_cast<std::size_t>(n);
+  r->out += 2 * static_cast<std::size_t>(n);
+  r->chars += static_cast<std::size_t>(n);
+  return true;
+}
+
+inline bool asciiStep16(const unsigned char* in, unsigned char* out, int n, bool big, bool newline,
+                        std::uint32_t keep, BlockResult* r) {
+  const unsigned char* p = in + r->in;
+  for (int i = 0; i < n; ++i) {
+    const std::uint32_t u = unitAt(p + 2 * i, big);
+    if (u >= 0x80 || stops(u, newline, keep)) return false;
+  }
+  for (int i = 0; i < n; ++i) out[r->out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
+  r->prev = r->in + 2 * static_cast<std::size_t>(n) - 4;
+  r->last = r->in + 2 * static_cast<std::size_t>(n) - 2;
+  r->in += 2 * static_cast<std::size_t>(n);
+  r->out += static_cast<std::size_t>(n);
+  r->chars += static_cast<std::size_t>(n);
+  return true;
+}
+
+// A UTF-16 step that took `units` units from the step's input on.
+inline void unitsTaken(BlockResult* r, std::size_t units) {
+  if (units >= 2) r->prev = r->in + 2 * units - 4;
+  if (units == 1) r->prev = r->last;
+  if (units >= 1) r->last = r->in + 2 * units - 2;
+  r->in += 2 * units;
+  r->chars += units;
+}
+
 // ---- UTF-8 to UTF-16 in 32-byte windows ----
 //
 // A wide step reads 32 bytes and takes every character that ends within the
@@ -219,18 +284,8 @@ BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned
                            std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
   BlockResult r;
   while (inLeft - r.in >= 16 && outLeft - r.out >= 32) {
+    if (asciiStep8(in, out, 16, big, newline, keep, &r)) continue;
     const unsigned char* p = in + r.in;
-    bool ascii = true;
-    for (int i = 0; i < 16; ++i) ascii = ascii && p[i] < 0x80 && !stops(p[i], newline, keep);
-    if (ascii) {
-      for (int i = 0; i < 16; ++i) putUnit(out + r.out + 2 * i, p[i], big);
-      r.prev = r.in + 14;
-      r.last = r.in + 15;
-      r.in += 16;
-      r.out += 32;
-      r.chars += 16;
-      continue;
-    }
     // The next four characters as the continuation bytes delimit them: a
     // start byte and the continuation bytes after it (at most two), which
     // must end by byte 12 and start with the lead byte of their length.
@@ -251,9 +306,7 @@ BlockResult utf8To16Scalar(const unsigned char* in, std::size_t inLeft, unsigned
       const std::uint32_t b = p[at];
       ok = at + len <= 12 && (len == 1 ? b < 0x80 : len == 2 ? (b & 0xE0) == 0xC0 : len == 3 && (b & 0xF0) == 0xE0);
       if (!ok) break;
-      u[j] = len == 1 ? b
-             : len == 2 ? ((b & 0x1Fu) << 6) | (p[at + 1] & 0x3Fu)
-                        : ((b & 0x0Fu) << 12) | ((p[at + 1] & 0x3Fu) << 6) | (p[at + 2] & 0x3Fu);
+      u[j] = utf8Value(p + at, static_cast<std::uint32_t>(len));
       at += len;
     }
     starts[4] = at;
@@ -287,18 +340,8 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
                                std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
   BlockResult r;
   while (inLeft - r.in >= 32 && outLeft - r.out >= 80) {
+    if (asciiStep8(in, out, 32, big, newline, keep, &r)) continue;
     const unsigned char* p = in + r.in;
-    bool ascii = true;
-    for (int i = 0; i < 32; ++i) ascii = ascii && p[i] < 0x80 && !stops(p[i], newline, keep);
-    if (ascii) {
-      for (int i = 0; i < 32; ++i) putUnit(out + r.out + 2 * i, p[i], big);
-      r.prev = r.in + 30;
-      r.last = r.in + 31;
-      r.in += 32;
-      r.out += 64;
-      r.chars += 32;
-      continue;
-    }
     WideMasks m;
     for (int i = 0; i < 32; ++i) {
       const std::uint32_t b = p[i], bit = 1u << i;
@@ -319,13 +362,8 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
     std::size_t start = 0, n = 0;
     for (int e = 0; e < 32; ++e) {
       if (!((plan.take >> e) & 1)) continue;
-      const std::uint32_t b = p[start], len = static_cast<std::uint32_t>(e) + 1 -
-                                              static_cast<std::uint32_t>(start);
-      const std::uint32_t u =
-          len == 1   ? b
-          : len == 2 ? ((b & 0x1Fu) << 6) | (p[start + 1] & 0x3Fu)
-                     : ((b & 0x0Fu) << 12) | ((p[start + 1] & 0x3Fu) << 6) | (p[start + 2] & 0x3Fu);
-      putUnit(out + r.out + 2 * n++, u, big);
+      const std::uint32_t len = static_cast<std::uint32_t>(e) + 1 - static_cast<std::uint32_t>(start);
+      putUnit(out + r.out + 2 * n++, utf8Value(p + start, len), big);
       start = static_cast<std::size_t>(e) + 1;
     }
     if (n) lastTwo(plan.take, r.in, &r.last, &r.prev);
@@ -344,21 +382,8 @@ BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned
                            std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
   BlockResult r;
   while (inLeft - r.in >= 18 && outLeft - r.out >= 40) {
+    if (asciiStep16(in, out, 8, big, newline, keep, &r)) continue;
     const unsigned char* p = in + r.in;
-    bool ascii = true;
-    for (int i = 0; i < 8; ++i) {
-      const std::uint32_t u = unitAt(p + 2 * i, big);
-      ascii = ascii && u < 0x80 && !stops(u, newline, keep);
-    }
-    if (ascii) {
-      for (int i = 0; i < 8; ++i) out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
-      r.prev = r.in + 12;
-      r.last = r.in + 14;
-      r.in += 16;
-      r.out += 8;
-      r.chars += 8;
-      continue;
-    }
     // Eight units of three bytes, else four of any length; before a line
     // end, those before it.
     const bool nextCombines = isCombining(unitAt(p + 16, big));
@@ -383,26 +408,8 @@ BlockResult utf16To8Scalar(const unsigned char* in, std::size_t inLeft, unsigned
         units = 0;
       }
     }
-    for (int i = 0; i < units; ++i) {
-      const std::uint32_t u = unitAt(p + 2 * i, big);
-      unsigned char* q = out + r.out;
-      if (utf8Length(u) == 1) {
-        q[0] = static_cast<unsigned char>(u);
-      } else if (utf8Length(u) == 2) {
-        q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-        q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      } else {
-        q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-        q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-        q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      }
-      r.out += utf8Length(u);
-    }
-    if (units >= 2) r.prev = r.in + 2 * static_cast<std::size_t>(units) - 4;
-    if (units == 1) r.prev = r.last;
-    if (units >= 1) r.last = r.in + 2 * static_cast<std::size_t>(units) - 2;
-    r.in += 2 * static_cast<std::size_t>(units);
-    r.chars += static_cast<std::size_t>(units);
+    for (int i = 0; i < units; ++i) r.out += putUtf8(out + r.out, unitAt(p + 2 * i, big));
+    unitsTaken(&r, static_cast<std::size_t>(units));
     if (r.hold) break;
   }
   return r;
@@ -412,22 +419,8 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
                                std::size_t outLeft, bool big, bool newline, std::uint32_t keep) {
   BlockResult r;
   while (inLeft - r.in >= 34 && outLeft - r.out >= 64) {
+    if (asciiStep16(in, out, 16, big, newline, keep, &r)) continue;
     const unsigned char* p = in + r.in;
-    bool ascii = true;
-    for (int i = 0; i < 16; ++i) {
-      const std::uint32_t u = unitAt(p + 2 * i, big);
-      ascii = ascii && u < 0x80 && !stops(u, newline, keep);
-    }
-    if (ascii) {
-      for (int i = 0; i < 16; ++i)
-        out[r.out + i] = static_cast<unsigned char>(unitAt(p + 2 * i, big));
-      r.prev = r.in + 28;
-      r.last = r.in + 30;
-      r.in += 32;
-      r.out += 16;
-      r.chars += 16;
-      continue;
-    }
     // Sixteen units, cut before a surrogate or a line end, and before the
     // unit ahead of a combining mark (the seventeenth included).
     std::size_t units = 16;
@@ -444,26 +437,8 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
         break;
       }
     }
-    for (std::size_t j = 0; j < units; ++j) {
-      const std::uint32_t u = unitAt(p + 2 * j, big);
-      unsigned char* q = out + r.out;
-      if (u < 0x80) {
-        q[0] = static_cast<unsigned char>(u);
-      } else if (u < 0x800) {
-        q[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-        q[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      } else {
-        q[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-        q[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-        q[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      }
-      r.out += utf8Length(u);
-    }
-    if (units >= 2) r.prev = r.in + 2 * units - 4;
-    if (units == 1) r.prev = r.last;
-    if (units >= 1) r.last = r.in + 2 * units - 2;
-    r.in += 2 * units;
-    r.chars += units;
+    for (std::size_t j = 0; j < units; ++j) r.out += putUtf8(out + r.out, unitAt(p + 2 * j, big));
+    unitsTaken(&r, units);
     if (r.hold) break;
   }
   return r;

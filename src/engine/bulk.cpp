@@ -1119,7 +1119,8 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
   plan->inBig = rec->srcOptions.inBigEndian != 0;
   plan->outBig = rec->dstOptions.outBigEndian != 0;
   plan->newline = rec->dstOptions.newlineConvert != 0;
-  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, reserve);
+  const bool dense = plan->src == BulkSrc::kUtf8 && !plan->isoTarget && !plan->identity;
+  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, reserve);
   if (!plan->memo) return false;
   if (plan->identity) {
     // The block kernels, looked up once per process (a race looks them up twice).

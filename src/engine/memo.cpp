@@ -254,7 +254,7 @@ void findPlainAscii(Memo* m) {
 }
 
 Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch, BulkSrc src,
-                 bool isoTarget, std::int32_t reserve) {
+                 bool isoTarget, bool dense, std::int32_t reserve) {
   auto* m = static_cast<Memo*>(std::calloc(1, sizeof(Memo)));
   if (!m) return nullptr;
   m->key = key;
@@ -276,7 +276,7 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
   }
   for (std::uint32_t i = 0; i < m->pageCount; ++i)
     m->pages[i].store(&gEmptyMemoPage, std::memory_order_relaxed);
-  if (src == BulkSrc::kUtf8 && !isoTarget) {
+  if (dense) {
     // Untouched pages of it cost no memory.
     m->dense = static_cast<std::atomic<std::uint16_t>*>(
         std::calloc(kDenseSlots, sizeof(std::atomic<std::uint16_t>)));
@@ -326,7 +326,8 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
 
 }  // namespace
 
-Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, std::int32_t reserve) {
+Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dense,
+                  std::int32_t reserve) {
   MemoKey key;
   makeKey(rec, &key);
   const std::uint32_t epoch = gTableEpoch.load(std::memory_order_acquire);
@@ -344,7 +345,7 @@ Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, std::int3
     }
   }
   unlock();
-  Memo* fresh = createMemo(rec, key, epoch, src, isoTarget, reserve);
+  Memo* fresh = createMemo(rec, key, epoch, src, isoTarget, dense, reserve);
   if (!fresh) return nullptr;
   lock();
   Memo** free = nullptr;

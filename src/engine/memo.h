@@ -89,13 +89,14 @@ struct Memo {
   PlainAscii ascii;
   std::uint32_t pageCount;
   std::atomic<MemoPage*>* pages;
-  // UTF-8 sources to targets other than ISO-2022-JP: for each three-byte
-  // character (U+0800 to U+FFFF, well formed) whose entry the fast loop
-  // takes as it is (one unit, no line end, no JIS X 0213 pair base) and
-  // whose bytes are one nonzero byte or two bytes with a nonzero second,
-  // those bytes, first lowest; 0 = ask the memo. Indexed by the character's
-  // UTF-8 bytes themselves (denseIndex), so the loop needs no decoding; two
-  // bytes an entry keep the kanji a text uses in few cache lines.
+  // UTF-8 to targets whose bytes come from the memo, but ISO-2022-JP (null
+  // otherwise): for each three-byte character (U+0800 to U+FFFF, well
+  // formed) whose entry the fast loop takes as it is (one unit, no line end,
+  // no JIS X 0213 pair base) and whose bytes are one nonzero byte or two
+  // bytes with a nonzero second, those bytes, first lowest; 0 = ask the
+  // memo. Indexed by the character's UTF-8 bytes themselves (denseIndex), so
+  // the loop needs no decoding; two bytes an entry keep the kanji a text
+  // uses in few cache lines.
   std::atomic<std::uint16_t>* dense;
   std::atomic<std::uint32_t> classCount;
   MemoOutClass classes[kMemoMaxClasses];
@@ -105,8 +106,10 @@ struct Memo {
 
 // The memo for the record's conversion, counted as used until memoRelease;
 // null when there is none (not a combination the bulk path reads, or memory
-// ran out).
-Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, std::int32_t reserve);
+// ran out). `dense`: whether it keeps a dense table, which only UTF-8 to a
+// target whose bytes come from the memo (not ISO-2022-JP) reads.
+Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dense,
+                  std::int32_t reserve);
 void memoRelease(Memo* m);
 // Frees every memo; the library calls it when it is unloaded.
 void memoFreeAll();

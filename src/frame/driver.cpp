@@ -217,16 +217,14 @@ std::uint32_t driverRun(CconvRecord* rec, bool useBulk) {
   BulkPlan plan;
   // A few bytes go faster one by one than through making the bulk path's
   // memo for them.
-  useBulk = useBulk && rec->inLen - rec->inPos >= kBulkMinInput;
-  bool bulk = useBulk && bulkPrepare(rec, &plan);
+  bool bulk = useBulk && rec->inLen - rec->inPos >= kBulkMinInput && bulkPrepare(rec, &plan);
 
   for (;;) {
     std::uint32_t status = rec->status;
     if (status == CCONV_NEXT || status == CCONV_NEED_INPUT) {
       // Ordinary characters go through the bulk path; the one it stops at
       // (and the last one it took) through the general path below.
-      if (!bulk && useBulk && plan.afterMarks && !rec->srcOptions.inDetectBom &&
-          !rec->dstOptions.outWriteBom)
+      if (!bulk && plan.afterMarks && !rec->srcOptions.inDetectBom && !rec->dstOptions.outWriteBom)
         bulk = bulkPrepare(rec, &plan);
       if (bulk && status == CCONV_NEXT) bulkConvert(rec, plan);
       if (rec->inPos >= rec->inLen) {

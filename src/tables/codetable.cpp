@@ -33,27 +33,11 @@ CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction) {
   return t;
 }
 
-void ctableDestroy(CodeTable* t) {
-  if (!t) return;
-  for (std::uint32_t i = 0; t->blocks && i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
-  ptrListDestroy(t->blocks);
-  if (t->high) {
-    for (CodePage** mid : *t->high) std::free(mid);
-    std::free(t->high);
-  }
-  while (t->slabs) {
-    CodeSlab* next = t->slabs->next;
-    std::free(t->slabs);
-    t->slabs = next;
-  }
-  std::free(t);
-}
+namespace {
 
-void ctableClear(CodeTable* t) {
-  for (std::uint32_t i = 0; i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
-  std::free(t->blocks->items);
-  t->blocks->items = nullptr;
-  t->blocks->count = 0;
+// Frees the blocks (not their list), the upper page index and the slabs.
+void freeContents(CodeTable* t) {
+  for (std::uint32_t i = 0; t->blocks && i < t->blocks->count; ++i) std::free(t->blocks->items[i]);
   if (t->high) {
     for (CodePage** mid : *t->high) std::free(mid);
     std::free(t->high);
@@ -64,6 +48,22 @@ void ctableClear(CodeTable* t) {
     std::free(t->slabs);
     t->slabs = next;
   }
+}
+
+}  // namespace
+
+void ctableDestroy(CodeTable* t) {
+  if (!t) return;
+  freeContents(t);
+  ptrListDestroy(t->blocks);
+  std::free(t);
+}
+
+void ctableClear(CodeTable* t) {
+  freeContents(t);
+  std::free(t->blocks->items);
+  t->blocks->items = nullptr;
+  t->blocks->count = 0;
   std::memset(t->flat, 0, sizeof t->flat);
   t->slabLeft = 0;
   t->minKey = t->maxKey = 0;
