@@ -38,6 +38,14 @@ struct PairBaseBits {
 };
 constexpr PairBaseBits kPairBases;
 
+// UTF-8 lead bytes of combining marks other than U+309A (U+02E5, U+02E9,
+// U+0300, U+0301), and FE and FF, which the reader skips before one.
+struct MarkLeads {
+  bool is[256] = {};
+  constexpr MarkLeads() { is[0xCB] = is[0xCC] = is[0xFE] = is[0xFF] = true; }
+};
+constexpr MarkLeads kMarkLeads;
+
 inline bool mayBePairBase(std::uint32_t v) {
   const std::uint32_t i = v - 0xE6;
   return i <= 0x31F7 - 0xE6 && ((kPairBases.bits[i >> 3] >> (i & 7)) & 1);
@@ -692,17 +700,30 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
 
       if constexpr (!K::kIdentity && kSrc == BulkSrc::kUtf8) {
         // Runs of three-byte characters (kana and kanji) in a tighter loop,
-        // with the lone ASCII characters between them (spaces, line ends).
+        // with the short ASCII runs between them.
         if (b - 0xE0u < 0x10u) {
           const unsigned char* last = pLast;
           const unsigned char* prev = pPrev;
           unsigned char* lastOut = oLast;
+          // What the 16 bytes of output before spareEnd held before a copy
+          // of ASCII wrote them; those from op on are still to be written or
+          // put back.
+          unsigned char spare[16] = {};
+          unsigned char* spareEnd = op;
           for (;;) {
             if constexpr (!K::kIsoOut) {
               // Two characters a step while both have three bytes and
-              // two-byte results in the dense table.
+              // two-byte results in the dense table, and neither is followed
+              // by what may be a combining mark (the table holds possible
+              // pair bases). Bytes 0 to 9 are read.
               const unsigned char* const pairStart = ip;
-              while (ip <= inSafe && op <= outSafe) {
+              // As many steps as the input (ten bytes read a step) and the room allow.
+              std::ptrdiff_t steps = 0;
+              if (inSafe - ip >= 2 && op <= outSafe) {
+                const std::ptrdiff_t inSteps = (inSafe - ip - 2) / 6, outSteps = (outSafe - op) / 4;
+                steps = (inSteps < outSteps ? inSteps : outSteps) + 1;
+              }
+              for (; steps > 0; --steps) {
                 std::uint64_t x;
                 std::memcpy(&x, ip, 8);
                 if ((x & 0xF00000F0u) != 0xE00000E0u) break;
@@ -712,7 +733,14 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                     dense[(y >> 40) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
                 const std::uint32_t d1 =
                     dense[(y >> 16) & (kDenseSlots - 1)].load(std::memory_order_relaxed);
-                if (d0 <= 0xFF || d1 <= 0xFF) break;
+                if (((d0 - 0x100) | (d1 - 0x100)) >> 31) break;  // either below 0x100
+                // U+309A second or third (any character ending in 82 9A
+                // counts), or the lead of another mark, FE or FF third.
+                std::uint16_t z;
+                std::memcpy(&z, ip + 7, 2);
+                const bool marks = (static_cast<std::uint16_t>(x >> 32) == 0x9A82) | (z == 0x9A82) |
+                                   kMarkLeads.is[(x >> 48) & 0xFF];
+                if (marks) break;
                 const std::uint32_t both = d0 | (d1 << 16);
                 std::memcpy(op, &both, 4);
                 ip += 6;
@@ -731,8 +759,11 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             if (c - 0xE0u < 0x10u) {
               // One character through the dense table or the memo.
               std::uint32_t d = 0;
-              if constexpr (!K::kIsoOut)
+              if constexpr (!K::kIsoOut) {
                 d = dense[denseIndex(c, ip[1], ip[2])].load(std::memory_order_relaxed);
+                // Before a possible combining mark the memo says whether it may pair.
+                if (combiningMayStart<kSrc, kInBig>(ip + 3)) d = 0;
+              }
               if (d > 0xFF) {
                 const std::uint16_t two = static_cast<std::uint16_t>(d);
                 std::memcpy(op, &two, 2);
@@ -763,18 +794,34 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
               ++chars;
               continue;
             }
-            // A lone plain ASCII character before another three-byte one
-            // (longer runs go 16 bytes at a time above).
-            if (K::kIsoOut || asciiWidth != 1 || !asciiOn || ip[1] - 0xE0u >= 0x10u ||
-                !isPlainAscii(plan.ascii, c))
+            // Up to 15 plain ASCII characters before another three-byte
+            // one: spaces, punctuation and short words between kanji stay in
+            // this loop (longer runs go 16 bytes at a time above). All 16
+            // bytes are copied when the output there is not still waiting
+            // for bytes of an earlier copy; what they cover beyond the
+            // characters is put back when the loop ends, unless overwritten.
+            if (K::kIsoOut || asciiWidth != 1 || !asciiOn || inEnd - ip < 16 || outEnd - op < 16)
               break;
-            op[0] = static_cast<unsigned char>(c);
-            prev = last;
-            last = ip;
-            lastOut = op;
-            ++op;
-            ++ip;
-            ++chars;
+            const std::uint32_t kk = plainPrefix16(ip, plain);
+            if (kk == 0 || kk == 16 || ip[kk] - 0xE0u >= 0x10u) break;
+            if (op >= spareEnd) {
+              std::memcpy(spare, op, 16);
+              spareEnd = op + 16;
+              copy16(op, ip);
+            } else {
+              copyUpTo16(op, ip, kk);
+            }
+            prev = kk >= 2 ? ip + kk - 2 : last;
+            last = ip + kk - 1;
+            lastOut = op + kk - 1;
+            op += kk;
+            ip += kk;
+            chars += static_cast<std::int32_t>(kk);
+          }
+          if (spareEnd > op) {
+            // 1 to 15 bytes: a copy advanced op by at least one.
+            const std::uint32_t n = static_cast<std::uint32_t>(spareEnd - op) & 15;
+            copyUpTo16(op, spare + 16 - n, n);
           }
           if (last != pLast) {
             pPrev = prev;

@@ -189,8 +189,8 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   if (m->dense && key >= 0x800 && key < 0x10000) {
     const std::uint32_t bytes = memo::bytesOf(e);
     const std::int32_t len = memo::lenOf(e);
-    const bool taken = (e & (memo::kFast | memo::kPairBase)) == memo::kFast;
-    if (taken && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
+    // Possible pair bases too: the loop looks at what follows every character it takes.
+    if ((e & memo::kFast) && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
       m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
           static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
   }

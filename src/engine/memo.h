@@ -91,12 +91,13 @@ struct Memo {
   std::atomic<MemoPage*>* pages;
   // UTF-8 to targets whose bytes come from the memo, but ISO-2022-JP (null
   // otherwise): for each three-byte character (U+0800 to U+FFFF, well
-  // formed) whose entry the fast loop takes as it is (one unit, no line end,
-  // no JIS X 0213 pair base) and whose bytes are one nonzero byte or two
-  // bytes with a nonzero second, those bytes, first lowest; 0 = ask the
-  // memo. Indexed by the character's UTF-8 bytes themselves (denseIndex), so
-  // the loop needs no decoding; two bytes an entry keep the kanji a text
-  // uses in few cache lines.
+  // formed) whose entry the fast loop takes as it is (one unit, no line end)
+  // and whose bytes are one nonzero byte or two bytes with a nonzero second,
+  // those bytes, first lowest; 0 = ask the memo. Possible JIS X 0213 pair
+  // bases are there too: the loop takes none before a combining mark.
+  // Indexed by the character's UTF-8 bytes themselves (denseIndex), so the
+  // loop needs no decoding; two bytes an entry keep the kanji a text uses in
+  // few cache lines.
   std::atomic<std::uint16_t>* dense;
   std::atomic<std::uint32_t> classCount;
   MemoOutClass classes[kMemoMaxClasses];
