@@ -1185,7 +1185,11 @@ int convertFiles(Options& o) {
   dst.outWriteBom = o.bom ? 1 : 0;
   dst.substitute = o.replace ? 1 : 0;
   dst.replacement = o.replacement;
-  std::snprintf(dst.lang, sizeof dst.lang, "%s", o.lang.c_str());
+  // Copied by hand, as the library joins its paths: on a run without
+  // messages the C library's formatted-output code is then never paged in.
+  const size_t langLen = std::min(o.lang.size(), sizeof dst.lang - 1);
+  std::memcpy(dst.lang, o.lang.data(), langLen);
+  dst.lang[langLen] = '\0';
   dst.newlineConvert = o.eol ? 1 : 0;
   dst.newlineKind = static_cast<uint32_t>(o.eol);
   dst.ncrMode = static_cast<uint32_t>(o.ncr);
