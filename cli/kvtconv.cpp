@@ -37,6 +37,12 @@ constexpr int kExitUsage = 2;
 // input, and large enough that system calls and the library's per-call work
 // are a small part of converting a large file.
 constexpr size_t kChunk = 256 * 1024;
+// Inputs that are all regular files below a quarter chunk get buffers of
+// four times the biggest one's size instead (at least this much): a small
+// file is then read whole into heap memory, rather than into three chunks
+// that the C library maps and unmaps one by one, and its output rarely
+// fills a buffer. A file that grows meanwhile is read a buffer at a time.
+constexpr size_t kSmallBuffer = 4096;
 // Bytes handed to the detector; it scores the first 2048 and needs a little
 // more for a byte order mark or an XML declaration.
 constexpr size_t kDetectBytes = 4096;
@@ -1179,7 +1185,11 @@ int convertFiles(Options& o) {
   dst.outWriteBom = o.bom ? 1 : 0;
   dst.substitute = o.replace ? 1 : 0;
   dst.replacement = o.replacement;
-  std::snprintf(dst.lang, sizeof dst.lang, "%s", o.lang.c_str());
+  // Copied by hand, as the library joins its paths: on a run without
+  // messages the C library's formatted-output code is then never paged in.
+  const size_t langLen = std::min(o.lang.size(), sizeof dst.lang - 1);
+  std::memcpy(dst.lang, o.lang.data(), langLen);
+  dst.lang[langLen] = '\0';
   dst.newlineConvert = o.eol ? 1 : 0;
   dst.newlineKind = static_cast<uint32_t>(o.eol);
   dst.ncrMode = static_cast<uint32_t>(o.ncr);
@@ -1232,9 +1242,14 @@ int convertFiles(Options& o) {
   }
   cv.out = &out;
   // Detection confirms its answer against the first megabyte, read whole.
-  cv.inBuf.resize(o.from ? kChunk : std::max(kChunk, kConfirmBytes));
-  cv.outBuf.resize(kChunk);
-  cv.scratch.resize(kChunk);
+  const long long chunk = static_cast<long long>(kChunk);
+  long long biggest = 0;  // a chunk for an input of unknown size
+  for (const Input& in : inputs) biggest = std::max(biggest, in.size < 0 ? chunk : in.size);
+  const size_t bufSize =
+      biggest < chunk / 4 ? std::max(kSmallBuffer, 4 * static_cast<size_t>(biggest + 1)) : kChunk;
+  cv.inBuf.resize(bufSize < kChunk ? bufSize : o.from ? kChunk : std::max(kChunk, kConfirmBytes));
+  cv.outBuf.resize(bufSize);
+  cv.scratch.resize(bufSize);
 
   int status = kExitOk;
   for (Input& in : inputs) {

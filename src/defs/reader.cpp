@@ -181,20 +181,19 @@ bool widenUnits(const std::uint8_t* b, std::size_t units, bool big, std::uint32_
   return surrogates != 0;
 }
 
-// Decodes raw bytes into a new code-point array; null on failure. The result
-// is bounded so that 4 bytes per code point still fit a signed 32-bit length.
-std::uint32_t* decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, bool big,
-                      std::uint32_t* count) {
+// Decodes raw bytes into `out`, which holds n / 2 code points; false when
+// the encoding is not one of the readable ones. The result is bounded so that
+// 4 bytes per code point still fit a signed 32-bit length.
+bool decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, bool big, std::uint32_t* out,
+            std::uint32_t* count) {
   int width = enc == kTextUcs4 ? 4 : (enc == kTextUcs2 || enc == kTextUtf16) ? 2 : 0;
-  if (width == 0) return nullptr;
+  if (width == 0) return false;
   std::size_t units = n / width;
-  if (units > 0x1FFFFFFFu) return nullptr;
-  auto* out = static_cast<std::uint32_t*>(std::malloc((units ? units : 1) * 4));
-  if (!out) return nullptr;
+  if (units > 0x1FFFFFFFu) return false;
   // Text without surrogates (nearly every file) is done in one pass.
   if (width == 2 && (!widenUnits(b, units, big, out) || enc == kTextUcs2)) {
     *count = static_cast<std::uint32_t>(units);
-    return out;
+    return true;
   }
   std::uint32_t m = 0;
   for (std::size_t i = 0; i < units; ++i) {
@@ -214,7 +213,7 @@ std::uint32_t* decode(const std::uint8_t* b, std::size_t n, std::uint32_t enc, b
     out[m++] = u;
   }
   *count = m;
-  return out;
+  return true;
 }
 
 // Characters below 0x40 that preprocessing looks at: TAB, LF, CR, "-", "/", "<".
@@ -223,14 +222,11 @@ constexpr std::uint64_t kSpecial = (std::uint64_t{1} << 0x09) | (std::uint64_t{1
                                    (std::uint64_t{1} << '/') | (std::uint64_t{1} << '<');
 
 // Removes processing instructions and "--" spans, turns line ends and tabs
-// into spaces and indexes the tags, in place over c[0..n). The document then
-// gets arrays of exactly the size they need, and the working ones (sized by
-// the input) are freed for the next file to reuse: documents kept for the
-// whole loading pass stay small.
-bool preprocess(DefDoc* doc, std::uint32_t n) {
-  std::uint32_t* c = doc->text;
-  doc->tagPos = static_cast<std::int32_t*>(std::malloc((n ? n : 1) * sizeof(std::int32_t)));
-  if (!doc->tagPos) return false;
+// into spaces and indexes the tags, in place over c[0..n), into `tagWork` (n
+// entries). The document then gets arrays of exactly the size they need: the
+// working ones are sized by the input, and documents kept for the whole
+// loading pass stay small.
+bool preprocess(DefDoc* doc, std::uint32_t* c, std::uint32_t n, std::int32_t* tagWork) {
   // Where the next "?>" and the next "--" begin; a failed search is final, so
   // remembering it keeps a file full of unclosed openers linear.
   constexpr std::uint32_t kUnknown = 0xFFFFFFFFu, kNone = 0xFFFFFFFEu;
@@ -280,7 +276,7 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
       continue;
     }
     if (ch == '<' || (ch == '/' && hasNext && c[i + 1] == '>'))
-      doc->tagPos[tags++] = static_cast<std::int32_t>(w);
+      tagWork[tags++] = static_cast<std::int32_t>(w);
     c[w++] = ch;
     ++i;
   }
@@ -294,10 +290,8 @@ bool preprocess(DefDoc* doc, std::uint32_t n) {
     std::memcpy(text, c, w * 4);
     auto* narrow = reinterpret_cast<std::uint8_t*>(text + w);
     for (std::uint32_t i = 0; i < w; ++i) narrow[i] = c[i] < 0x100 ? static_cast<std::uint8_t>(c[i]) : 0;
-    std::memcpy(tagPos, doc->tagPos, static_cast<std::size_t>(tags) * sizeof(std::int32_t));
+    std::memcpy(tagPos, tagWork, static_cast<std::size_t>(tags) * sizeof(std::int32_t));
   }
-  std::free(c);
-  std::free(doc->tagPos);
   doc->text = text;
   doc->tagPos = tagPos;
   return text && tagPos;
@@ -321,6 +315,28 @@ std::uint32_t pathHash(const char* p) {
   std::uint32_t h = 2166136261u;
   for (; *p; ++p) h = (h ^ static_cast<std::uint8_t>(*p)) * 16777619u;
   return h;
+}
+
+// Working memory of one open: the file's bytes, their code points and the
+// tag index before it is compacted. During the loading pass one block serves
+// every file in turn, instead of each file's working copies landing on heap
+// pages not touched before; any other open takes and frees its own.
+unsigned char* gWork = nullptr;
+std::size_t gWorkSize = 0;
+
+unsigned char* takeWork(std::size_t n) {
+  if (!gCacheOn) return static_cast<unsigned char*>(std::malloc(n));
+  if (gWorkSize < n) {
+    std::free(gWork);
+    const std::size_t size = n > 2 * gWorkSize ? n : 2 * gWorkSize;
+    gWork = static_cast<unsigned char*>(std::malloc(size));
+    gWorkSize = gWork ? size : 0;
+  }
+  return gWork;
+}
+
+void dropWork(unsigned char* work) {
+  if (work != gWork) std::free(work);
 }
 
 bool cachedArrays(const DefDoc* doc) {
@@ -419,12 +435,16 @@ int openDoc(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
     platformFileClose(f);
     return 0;
   }
-  auto* raw = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
-  if (!raw) {
+  // The bytes, then room for a code point and a tag position per 2 bytes.
+  const std::size_t rawSize = static_cast<std::size_t>(size), units = rawSize / 2 + 1;
+  const std::size_t cpAt = (rawSize + 15) & ~std::size_t{15};
+  unsigned char* work = takeWork(cpAt + 8 * units);
+  if (!work) {
     platformFileClose(f);
     return 0;
   }
-  std::size_t got = platformFileRead(f, raw, static_cast<std::size_t>(size));
+  auto* raw = static_cast<std::uint8_t*>(work);
+  std::size_t got = platformFileRead(f, raw, rawSize);
   platformFileClose(f);
 
   std::uint32_t enc = defaultEncoding, big = defaultBigEndian;
@@ -434,15 +454,17 @@ int openDoc(const char* name, std::uint32_t defaultEncoding, std::uint32_t defau
   }
   doc->encoding = enc;
   doc->bigEndian = big;
-  if (got != static_cast<std::size_t>(size)) {
+  if (got != rawSize) {
     // A short read leaves an empty document: every search in it fails.
-    std::free(raw);
+    dropWork(work);
     return 1;
   }
   std::uint32_t count = 0;
-  doc->text = decode(raw, got, enc, big != 0, &count);
-  std::free(raw);
-  if (!doc->text || !preprocess(doc, count)) {
+  auto* cps = reinterpret_cast<std::uint32_t*>(work + cpAt);
+  const bool read = decode(raw, got, enc, big != 0, cps, &count) &&
+                    preprocess(doc, cps, count, reinterpret_cast<std::int32_t*>(cps + units));
+  dropWork(work);
+  if (!read) {
     clearDoc(doc);
     return 0;
   }
@@ -488,6 +510,9 @@ void defCacheEnd() {
   std::free(gCache);
   gCache = nullptr;
   gCacheCount = gCacheCap = 0;
+  std::free(gWork);
+  gWork = nullptr;
+  gWorkSize = 0;
   gCacheOn = false;
 }
 

@@ -1,7 +1,6 @@
 #include "frame/state.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "defs/defs.h"
@@ -97,11 +96,13 @@ char* stateCharsetDir(char* dst, int size) {
       if (back > slash) slash = back;
       if (slash) {
         slash[1] = '\0';
-        std::snprintf(def, sizeof def, "%s", module);
+        std::memcpy(def, module, std::strlen(module) + 1);  // at most 253 characters
       }
     }
-    std::size_t n = std::strlen(def);
-    std::snprintf(def + n, sizeof def - n, "base2%c", kPathSeparator);
+    // Joined by hand: the formatted-output code of the C library would be
+    // paged in for nothing else on a short run.
+    const char tail[] = {'b', 'a', 's', 'e', '2', kPathSeparator, '\0'};
+    std::memcpy(def + std::strlen(def), tail, sizeof tail);
     bool taken = stateLock();
     if (gState.charsetDir[0] == '\0') storeDir(def);
     stateUnlock(taken);

@@ -86,12 +86,16 @@ PlatformLock* platformLockCreate(const char* name) {
     std::free(lock);
     return nullptr;
   }
-  if (std::snprintf(lock->name, sizeof lock->name, "%s.lock", name) >=
-      static_cast<int>(sizeof lock->name)) {
+  // Names are joined by hand here and below: the formatted-output code of
+  // the C library would be paged in for nothing else on a short run.
+  const std::size_t nameLen = std::strlen(name);
+  if (nameLen + sizeof ".lock" > sizeof lock->name) {
     pthread_mutex_destroy(&lock->threads);
     std::free(lock);
     return nullptr;
   }
+  std::memcpy(lock->name, name, nameLen);
+  std::memcpy(lock->name + nameLen, ".lock", sizeof ".lock");
   lock->path[0] = '\0';
   lock->fd = -1;
   lock->owner = getpid();
@@ -128,9 +132,11 @@ void platformLockBind(PlatformLock* lock, const char* dir) {
   std::size_t baseLen = std::strlen(base);
   while (baseLen > 1 && base[baseLen - 1] == '/') --baseLen;
   char path[sizeof lock->path];
-  if (std::snprintf(path, sizeof path, "%.*s/%s", static_cast<int>(baseLen), base, lock->name) >=
-      static_cast<int>(sizeof path))
-    return;
+  const std::size_t nameLen = std::strlen(lock->name);
+  if (baseLen + 1 + nameLen >= sizeof path) return;
+  std::memcpy(path, base, baseLen);
+  path[baseLen] = '/';
+  std::memcpy(path + baseLen + 1, lock->name, nameLen + 1);
   // The file normally exists: open it; only its creator needs the
   // directory's permissions.
   int fd = openLockFile(path, false, 0);

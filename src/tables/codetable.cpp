@@ -1,5 +1,6 @@
 #include "tables/codetable.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -8,15 +9,20 @@ namespace zk {
 
 std::atomic<std::uint32_t> gTableEpoch{0};
 
-// Slabs are just above the size from which the C library maps fresh (zero)
-// memory instead of clearing heap memory; untouched parts cost nothing.
-constexpr std::uint32_t kSlabBytes = 128 * 1024;
+// Slabs come from the ordinary heap, 4 KB for a table's first and twice the
+// size for each next one up to 64 KB, which stays below the size from which
+// the C library maps each block on its own: a small table (most hold a few
+// hundred codes) then takes no mapping of its own, which costs a system call
+// to make and one to free. Only what is handed out is touched, and cleared
+// then, so a slab's unused end costs no memory.
+constexpr std::uint32_t kFirstSlabBytes = 4 * 1024;
+constexpr std::uint32_t kMaxSlabBytes = 64 * 1024;
 
 struct CodeSlab {
   CodeSlab* next;
-  alignas(64) unsigned char bytes[kSlabBytes];
+  unsigned char* bytes;  // 64-byte aligned, inside the same block
+  std::uint32_t size;    // bytes at `bytes`
 };
-
 
 CodeTable* ctableCreate(std::uint16_t width, std::uint32_t direction) {
   auto* t = static_cast<CodeTable*>(std::calloc(1, sizeof(CodeTable)));
@@ -78,21 +84,30 @@ void ctableListDestroy(PtrList* list) {
 
 namespace {
 
-// Zeroed memory from the table's slabs; sizes are multiples of 64.
+// Zeroed, 64-byte aligned memory from the table's slabs; sizes are
+// multiples of 64 and at most kFirstSlabBytes.
 void* slabTake(CodeTable* t, std::uint32_t size) {
   if (t->slabLeft < size) {
-    auto* slab = static_cast<CodeSlab*>(std::calloc(1, sizeof(CodeSlab)));
+    const std::uint32_t bytes =
+        !t->slabs ? kFirstSlabBytes
+                  : (t->slabs->size < kMaxSlabBytes ? 2 * t->slabs->size : kMaxSlabBytes);
+    auto* slab = static_cast<CodeSlab*>(std::malloc(sizeof(CodeSlab) + 63 + bytes));
     if (!slab) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(slab + 1);
+    slab->bytes = reinterpret_cast<unsigned char*>((start + 63) & ~std::uintptr_t{63});
+    slab->size = bytes;
     slab->next = t->slabs;
     t->slabs = slab;
-    t->slabLeft = kSlabBytes;
+    t->slabLeft = bytes;
   }
-  void* p = t->slabs->bytes + (kSlabBytes - t->slabLeft);
+  void* p = t->slabs->bytes + (t->slabs->size - t->slabLeft);
   t->slabLeft -= size;
+  std::memset(p, 0, size);
   return p;
 }
 
 static_assert(sizeof(CodePage) % 64 == 0 && sizeof(CodeChunk) % 64 == 0, "slab alignment");
+static_assert(sizeof(CodePage) <= kFirstSlabBytes && sizeof(CodeChunk) <= kFirstSlabBytes);
 
 CodePage* newPage(CodeTable* t) { return static_cast<CodePage*>(slabTake(t, sizeof(CodePage))); }
 

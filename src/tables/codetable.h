@@ -62,8 +62,8 @@ struct CodeTable {
   // Pages of the keys above: (*high)[key >> 24][(key >> 12) & 0xFFF], made
   // when the first such key is stored.
   CodePage** (*high)[256];
-  // Pages and chunks come from slabs taken from the system already zeroed,
-  // handed out in order, so that a table's memory stays together.
+  // Pages and chunks come from slabs of growing size, handed out in order
+  // and cleared then, so that a table's memory stays together.
   struct CodeSlab* slabs;
   std::uint32_t slabLeft;  // bytes of the newest slab not handed out
 };

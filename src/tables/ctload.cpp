@@ -107,19 +107,23 @@ bool tablePaths(const CodeTable* t, char* text, char* compiled, std::size_t size
   if (!staysInside(t->sourceName)) return false;
   char dir[kFieldSize];
   if (!stateCharsetDir(dir, kFieldSize)) dir[0] = '\0';
+  // Joined by hand: the formatted-output code of the C library would be
+  // paged in for nothing else on a short run.
   char full[2 * kFieldSize];
-  int n = std::snprintf(full, sizeof full, "%s%s", dir, t->sourceName);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof full || static_cast<std::size_t>(n) + 5 > size)
-    return false;
+  const std::size_t dirLen = std::strlen(dir), nameLen = std::strlen(t->sourceName);
+  const std::size_t n = dirLen + nameLen;
+  if (n >= sizeof full || n + 5 > size) return false;
+  std::memcpy(full, dir, dirLen);
+  std::memcpy(full + dirLen, t->sourceName, nameLen + 1);
   std::size_t parts[3];
   splitPathParts(full, parts);
   // Definition files written for Windows separate directories of a table's
   // name with backslashes; here they name subdirectories too.
-  for (std::size_t i = std::strlen(dir); i < parts[1]; ++i)
+  for (std::size_t i = dirLen; i < parts[1]; ++i)
     if (full[i] == '\\') full[i] = kPathSeparator;
   for (std::size_t i = parts[1]; full[i]; ++i)
     if (full[i] >= 'A' && full[i] <= 'Z') full[i] = static_cast<char>(full[i] + 32);
-  std::memcpy(text, full, static_cast<std::size_t>(n) + 1);
+  std::memcpy(text, full, n + 1);
   std::memcpy(compiled, full, parts[2]);
   std::memcpy(compiled + parts[2], ".cmp", 5);
   return true;
