@@ -794,6 +794,25 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
               ++chars;
               continue;
             }
+            if constexpr (kNewline) {
+              // A line end on its own (not the LF of a CR LF), as the memo
+              // writes it.
+              if (c == 0x0A && ip != lfDropsAt) {
+                const std::uint64_t e = memoGet(m, 0x0A);
+                if (e & memo::kReady) {
+                  const std::int32_t len = memo::lenOf(e);
+                  putBytes(op, memo::bytesOf(e), len);
+                  extraUnits += memo::unitsOf(e) - 1;
+                  prev = last;
+                  last = ip;
+                  lastOut = op;
+                  op += len;
+                  ++ip;
+                  ++chars;
+                  continue;
+                }
+              }
+            }
             // Up to 15 plain ASCII characters before another three-byte
             // one: spaces, punctuation and short words between kanji stay in
             // this loop (longer runs go 16 bytes at a time above). All 16
