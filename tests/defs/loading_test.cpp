@@ -67,9 +67,10 @@ class Loading : public ::testing::Test {
 // ranges a hyphen with a space before it does not join, and a trailing pair
 // at the very end still forms a range. A code element without bytenum= gives
 // 2. A dstable between sets belongs
-// to neither, an undeclared one is skipped, and only the first eudcset after
-// the other sets counts; the user area has no extra tables. Tables are only
-// named while loading, read with the rule file's encoding.
+// to neither, an undeclared one is skipped, as is one whose file name does
+// not fit its field (260 characters; 259 do), and only the first eudcset
+// after the other sets counts; the user area has no extra tables. Tables are
+// only named while loading, read with the rule file's encoding.
 TEST_F(Loading, RulesAndTheirSets) {
   // clang-format off
   dir.write("jis0208.xml", subsetA("JIS_X0208-1990", 2, "tab0208", "2121-227E 2330\n"));
@@ -84,10 +85,12 @@ TEST_F(Loading, RulesAndTheirSets) {
       "<diffset>&setnec;</diffset>\n<eudcset>&setusr;</eudcset>\n"));
   dir.write("a.xml", subsetA("SetA", 1, "", "A1 B0-B5 C0 - C3 E0-E1"));
   dir.write("u2.xml", codec("User2", ""));
+  const std::string fits(259, 'f'), tooLong(260, 'f');
   dir.write("r.xml", ruleFile("R", "", "", {{"a", "a.xml"}, {"u1", "usr.xml"}, {"u2", "u2.xml"},
-      {"t1", "t1.txt"}},
+      {"t1", "t1.txt"}, {"fits", fits}, {"long", tooLong}},
       "<eudcset>&u2;</eudcset><baseset>&a;<dstable>&t1;</dstable><dstable>&nodecl;"
-      "</dstable></baseset><dstable>&t1;</dstable><eudcset>&u1;</eudcset><eudcset>&u2;</eudcset>"));
+      "</dstable><dstable>&long;</dstable><dstable>&fits;</dstable></baseset><dstable>&t1;"
+      "</dstable><eudcset>&u1;</eudcset><eudcset>&u2;</eudcset>"));
   EXPECT_EQ(cconvLoadRule(), 1);
   ASSERT_TRUE(rule("Shift_JIS") && rule("r"));
   EXPECT_EQ(describe(rule("Shift_JIS")), "shift_jis constShift_JIS destShift_JIS\n"
@@ -98,7 +101,7 @@ TEST_F(Loading, RulesAndTheirSets) {
       "Windows31J-USR type=3 bytes=2 lang= on= defined=user=f040+bc /4>1 /2>0\n");
   EXPECT_EQ(describe(rule("r")), "r  \n"
       "SetA type=1 bytes=1 lang=ja on= defined=a1-a1 b0-b5 c0-c0 c3-c3 e0-e1 user=0+0 /4>1 /1>0 "
-      "ds: t1.txt/2>0\n"
+      "ds: t1.txt/2>0 " + fits + "/2>0\n"
       "Windows31J-USR type=3 bytes=2 lang= on= defined=user=f040+bc /4>1 /2>0\n");
   // clang-format on
   // The sets are the charset list's records, one per id.

@@ -37,6 +37,8 @@ const Row kRows[] = {
      ASCII30},
     {"so does one that only looks like a known one", "ISO-2022-JP", "UTF-8", {}, {},
      ASCII30 "1B244A31323334353637383930414243", CCONV_NEED_INPUT, ASCII30},
+    {"a four-byte UTF-8 sequence cut short at the end of long text waits for the rest", "UTF-8",
+     "UTF-8", {}, {}, ASCII30 "41F09F98", CCONV_NEED_INPUT, ASCII30 "41"},
 };
 // clang-format on
 
