@@ -715,9 +715,9 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
               // Two characters a step while both have three bytes and
               // two-byte results in the dense table, and neither is followed
               // by what may be a combining mark (the table holds possible
-              // pair bases). Bytes 0 to 9 are read.
+              // pair bases). A step reads bytes 0 to 8.
               const unsigned char* const pairStart = ip;
-              // As many steps as the input (ten bytes read a step) and the room allow.
+              // As many steps as the input (ten bytes in reach of each) and the room allow.
               std::ptrdiff_t steps = 0;
               if (inSafe - ip >= 2 && op <= outSafe) {
                 const std::ptrdiff_t inSteps = (inSafe - ip - 2) / 6, outSteps = (outSafe - op) / 4;
