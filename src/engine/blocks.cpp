@@ -18,12 +18,19 @@
 // Their 16-byte stores may run past the output; what the buffer held there
 // is kept in a register and written back.
 //
+// The map kernel (UTF-8 to a code-point table's bytes) needs AVX-512 with
+// VBMI2: it compresses the characters' bytes to the front of a vector and
+// fetches table values with gathers, and its stores are masked.
+//
 // The SSSE3 and AVX2 versions are ordinary functions compiled for those
 // instruction sets and only called after a run-time check, so the library
 // itself runs on any x86-64.
 #include "engine/blocks.h"
 
+#include <algorithm>
+
 #include "engine/simd.h"
+#include "rules/unicode.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
@@ -440,6 +447,96 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
     for (std::size_t j = 0; j < units; ++j) r.out += putUtf8(out + r.out, unitAt(p + 2 * j, big));
     unitsTaken(&r, units);
     if (r.hold) break;
+  }
+  return r;
+}
+
+namespace {
+
+// Whether UTF-8 at p may start a combining mark of a JIS X 0213 pair
+// (U+309A, U+02E5, U+02E9, U+0300, U+0301), or FE or FF, which the reader
+// skips before one.
+inline bool mayStartMark(const unsigned char* p) {
+  return p[0] == 0xCB || p[0] == 0xCC || p[0] >= 0xFE || (p[0] == 0xE3 && p[1] == 0x82 && p[2] == 0x9A);
+}
+
+}  // namespace
+
+BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                          std::size_t outLeft, const std::uint16_t* ucs) {
+  BlockResult r;
+  while (inLeft - r.in >= 72 && outLeft - r.out >= 64) {
+    const unsigned char* const w = in + r.in;
+    std::size_t self = 0;
+    while (self < 64 && w[self] < 0x80 && ucs[w[self]] == w[self]) ++self;
+    if (self == 64) {
+      std::memcpy(out + r.out, w, 64);
+      r.lines += static_cast<std::size_t>(std::count(w, w + 64, 0x0A));
+      r.prev = r.in + 62;
+      r.last = r.in + 63;
+      r.lastOut = r.out + 63;
+      r.in += 64;
+      r.out += 64;
+      r.chars += 64;
+      continue;
+    }
+    // The window's characters up to the first that is not well formed by
+    // its bytes or ends beyond it, at most 32.
+    std::size_t start[33], q = 0, n = 0;
+    std::uint32_t cp[32];
+    bool atEnd = false;
+    for (; n < 32; ++n) {
+      const std::uint32_t b = w[q];
+      const std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 0;
+      if (len == 0) break;
+      if (q + len > 64) {
+        atEnd = true;
+        break;
+      }
+      std::uint32_t v = len == 1 ? b : b & (len == 2 ? 0x1F : 0x0F);
+      bool whole = true;
+      for (std::size_t j = 1; j < len; ++j) {
+        whole = whole && (w[q + j] & 0xC0) == 0x80;
+        v = (v << 6) | (w[q + j] & 0x3F);
+      }
+      if (!whole) break;
+      start[n] = q;
+      cp[n] = v;
+      q += len;
+      if (q == 64) {
+        atEnd = true;
+        ++n;
+        break;
+      }
+    }
+    start[n] = q;
+    const bool capped = n == 32 && q < 64;
+    // The first character the table lacks, in an overlong form, or a mark.
+    std::size_t k = 0;
+    for (; k < n; ++k) {
+      const std::uint32_t v = cp[k], b = w[start[k]];
+      const bool overlong = (b >= 0xE0 && v < 0x800) || (b >= 0xC0 && v < 0x80);
+      if (overlong || v - 0x2C0 < 0x80 || v == 0x309A || ucs[v] == 0) break;
+    }
+    bool stopped = k < n || !(atEnd || capped);
+    // A possible pair base stays behind when a mark may follow it.
+    if (k && mayStartMark(w + start[k]) && ucsMayBePairBase(cp[k - 1])) {
+      --k;
+      stopped = true;
+    }
+    if (k == 0) break;
+    for (std::size_t j = 0; j < k; ++j) {
+      const std::uint32_t d = ucs[cp[j]];
+      r.prev = j ? r.in + start[j - 1] : r.last;
+      r.last = r.in + start[j];
+      r.lastOut = r.out;
+      r.lines += cp[j] == 0x0A;
+      out[r.out++] = static_cast<unsigned char>(d);
+      if (d > 0xFF) out[r.out++] = static_cast<unsigned char>(d >> 8);
+    }
+    r.in += start[k];
+    r.chars += k;
+    if (stopped) break;
   }
   return r;
 }
@@ -1075,6 +1172,140 @@ template <bool kBig, bool kNewline>
                  : utf16To8Wide<false, false>(in, inLeft, out, outLeft, keep);
 }
 
+// GCC 12 warns that its own AVX-512 intrinsics read an undefined vector
+// (they start from _mm512_undefined_*, on purpose).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#define ZK_AVX512 gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt,lzcnt")
+
+// utf8MapScalar 64 bytes a step: the characters' starts as a bit mask, their
+// bytes gathered to the front of three vectors (byte 0, 1 and 2 of each),
+// the code points worked out in 16-bit lanes, their table values fetched
+// with gathers, and the zero bytes of the values (the missing second byte of
+// one-byte results) squeezed out. Where the next window starts depends on
+// the bytes alone, not on the table, so steps overlap.
+[[ZK_AVX512]] BlockResult utf8MapAvx512(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                        std::size_t outLeft, const std::uint16_t* ucs) {
+  BlockResult r;
+  const __m512i b80 = _mm512_set1_epi8(static_cast<char>(0x80)), bC0 = _mm512_set1_epi8(static_cast<char>(0xC0)),
+                bE0 = _mm512_set1_epi8(static_cast<char>(0xE0)), bF0 = _mm512_set1_epi8(static_cast<char>(0xF0));
+  const __m512i w3F = _mm512_set1_epi16(0x3F), w1F = _mm512_set1_epi16(0x1F), wE0 = _mm512_set1_epi16(0xE0),
+                w80 = _mm512_set1_epi16(0x80), w800 = _mm512_set1_epi16(0x800),
+                w2C0 = _mm512_set1_epi16(0x2C0), w309A = _mm512_set1_epi16(0x309A),
+                wLF = _mm512_set1_epi16(0x0A);
+  // ASCII that the table gives as itself, byte by byte: windows of nothing
+  // else are copied.
+  __m512i self[2];
+  for (int h = 0; h < 2; ++h) {
+    const __m512i iota = _mm512_add_epi8(
+        _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+                        40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+                        17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0),
+        _mm512_set1_epi8(static_cast<char>(64 * h)));
+    const __m512i lo = _mm512_loadu_si512(ucs + 64 * h), hi = _mm512_loadu_si512(ucs + 64 * h + 32);
+    const __mmask64 same = static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(lo, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(iota)))) |
+                           static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(hi, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(iota, 1)))) << 32;
+    // (x ^ 0x40 matches neither x nor x | 0x80, the bytes that look it up)
+    self[h] = _mm512_mask_blend_epi8(same, _mm512_xor_si512(iota, _mm512_set1_epi8(0x40)), iota);
+  }
+  while (inLeft - r.in >= 72 && outLeft - r.out >= 64) {
+    const unsigned char* const w = in + r.in;
+    const __m512i v = _mm512_loadu_si512(w), v1 = _mm512_loadu_si512(w + 1), v2 = _mm512_loadu_si512(w + 2);
+    if (_mm512_cmpneq_epi8_mask(_mm512_permutex2var_epi8(self[0], v, self[1]), v) == 0) {
+      _mm512_storeu_si512(out + r.out, v);
+      r.lines += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(0x0A))));
+      r.prev = r.in + 62;
+      r.last = r.in + 63;
+      r.lastOut = r.out + 63;
+      r.in += 64;
+      r.out += 64;
+      r.chars += 64;
+      continue;
+    }
+    const std::uint64_t ascii = ~static_cast<std::uint64_t>(_mm512_movepi8_mask(v));
+    const std::uint64_t cont = _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, bC0), b80);
+    const std::uint64_t lead3 = _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, bF0), bE0);
+    const std::uint64_t lead2 = _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, bE0), bC0);
+    // Bytes in their place: ASCII, whole leads, continuation bytes of a lead.
+    const std::uint64_t placed = ascii | (lead3 & (cont >> 1) & (cont >> 2)) | (lead2 & (cont >> 1)) |
+                                 (cont & ((lead3 << 1) | (lead3 << 2) | (lead2 << 1)));
+    const std::uint64_t f = _tzcnt_u64(~placed);
+    const std::uint64_t starts = _bzhi_u64(ascii | lead3 | lead2, static_cast<unsigned>(f));
+    const std::uint64_t all = static_cast<std::uint64_t>(_mm_popcnt_u64(starts));
+    const bool capped = all > 32;
+    const std::uint64_t n = capped ? 32 : all;
+    const std::uint64_t qn = capped ? _tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, starts)) : f;
+    const __m512i c0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(starts, v)));
+    const __m512i c1 = _mm512_and_si512(
+        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(starts, v1))), w3F);
+    const __m512i c2 = _mm512_and_si512(
+        _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(starts, v2))), w3F);
+    const __m512i cp3 = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(c0, 12), _mm512_slli_epi16(c1, 6)), c2);
+    const __m512i cp2 = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(c0, w1F), 6), c1);
+    const __mmask32 is3 = _mm512_cmpge_epu16_mask(c0, wE0), is1 = _mm512_cmplt_epu16_mask(c0, w80);
+    const __m512i cp = _mm512_mask_blend_epi16(is1, _mm512_mask_blend_epi16(is3, cp2, cp3), c0);
+    const __m512i g0 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(cp)), ucs, 2);
+    const __m512i g1 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(cp, 1)), ucs, 2);
+    const __m512i d =
+        _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(g0)), _mm512_cvtepi32_epi16(g1), 1);
+    // Lanes that stop: overlong forms, marks, values the table lacks.
+    const __mmask32 overlong = (is3 & _mm512_cmplt_epu16_mask(cp, w800)) |
+                               (~(is3 | is1) & _mm512_cmplt_epu16_mask(cp, w80));
+    const __mmask32 mark = _mm512_cmplt_epu16_mask(_mm512_sub_epi16(cp, w2C0), w80) |
+                           _mm512_cmpeq_epi16_mask(cp, w309A);
+    const __mmask32 stop = (overlong | mark | _mm512_testn_epi16_mask(d, d)) &
+                           static_cast<__mmask32>(_bzhi_u32(~0u, static_cast<unsigned>(n)));
+    std::uint64_t k = n, q = qn;
+    if (stop) {
+      k = _tzcnt_u32(stop);
+      q = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts));
+    }
+    bool stopped = stop || (f < 62 && !capped);
+    if (k && mayStartMark(w + q)) {
+      // The last character's code point, to see whether it may be a pair base.
+      std::uint16_t cps[32];
+      _mm512_storeu_si512(cps, cp);
+      if (ucsMayBePairBase(cps[k - 1])) {
+        --k;
+        q = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts));
+        stopped = true;
+      }
+    }
+    if (k == 0) break;
+    const std::uint64_t kept = _mm512_test_epi8_mask(d, d) & _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(2 * k));
+    const std::uint64_t bytes = static_cast<std::uint64_t>(_mm_popcnt_u64(kept));
+    _mm512_mask_storeu_epi8(out + r.out, _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(bytes)),
+                            _mm512_maskz_compress_epi8(kept, d));
+    const std::uint64_t taken = _bzhi_u64(starts, static_cast<unsigned>(q));
+    const std::uint64_t lastAt = 63 - _lzcnt_u64(taken), before = taken ^ (std::uint64_t{1} << lastAt);
+    r.prev = before ? r.in + 63 - _lzcnt_u64(before) : r.last;
+    r.last = r.in + lastAt;
+    r.out += bytes;
+    r.lastOut = r.out - 1 - ((kept >> (2 * k - 1)) & 1);
+    r.lines += static_cast<std::size_t>(
+        _mm_popcnt_u32(_mm512_cmpeq_epi16_mask(c0, wLF) & _bzhi_u32(~0u, static_cast<unsigned>(k))));
+    r.in += q;
+    r.chars += k;
+    if (stopped) break;
+  }
+  return r;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+bool haveAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+         __builtin_cpu_supports("avx512vbmi2") &&
+         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
 bool haveSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3");
@@ -1097,6 +1328,7 @@ Utf16To8Kernel utf16To8Vector() {
 }
 Utf16To8Kernel utf16To8Ssse3Only() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
 Utf16To8Kernel utf16To8Avx2Only() { return haveAvx2() ? utf16To8Avx2 : nullptr; }
+Utf8MapKernel utf8MapVector() { return haveAvx512() ? utf8MapAvx512 : nullptr; }
 
 #else
 
@@ -1106,6 +1338,7 @@ Utf8To16Kernel utf8To16Avx2Only() { return nullptr; }
 Utf16To8Kernel utf16To8Vector() { return nullptr; }
 Utf16To8Kernel utf16To8Ssse3Only() { return nullptr; }
 Utf16To8Kernel utf16To8Avx2Only() { return nullptr; }
+Utf8MapKernel utf8MapVector() { return nullptr; }
 
 #endif
 

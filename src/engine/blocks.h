@@ -14,6 +14,9 @@
 // or else the next four whatever their lengths; UTF-16 to UTF-8 eight ASCII
 // units, eight three-byte ones, or else four of any length.
 //
+// A third kernel takes UTF-8 to the one- and two-byte results of a
+// code-point table (the legacy targets), in windows of 64 bytes.
+//
 // The vector versions are chosen once at run time; each has a scalar
 // version that takes exactly the same steps and is its reference. None
 // writes a byte beyond what it reports.
@@ -31,6 +34,8 @@ namespace zk {
 // asking again (0 when the kernel ran out of input or room).
 struct BlockResult {
   std::size_t in = 0, out = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  std::size_t lastOut = 0;  // Utf8MapKernel: where the last character's bytes begin,
+  std::size_t lines = 0;    // and how many LFs it took
 };
 
 // With `newline` (line ends converted) the one line end that comes out as
@@ -63,6 +68,24 @@ Utf8To16Kernel utf8To16Ssse3Only();
 Utf8To16Kernel utf8To16Avx2Only();
 Utf16To8Kernel utf16To8Ssse3Only();
 Utf16To8Kernel utf16To8Avx2Only();
+
+// UTF-8 to the bytes of a code-point table: `ucs` holds for each code point
+// below U+10000 (and one entry more, read but unused) its one byte, or its
+// two bytes first byte lowest, none of them zero; 0 where the caller goes
+// on itself. Takes ASCII, two- and three-byte characters in windows of 64
+// bytes, at most 32 a window, while 72 bytes can be read and 64 written.
+// Stops before what is not well formed by its bytes or is overlong, a
+// character the table lacks, a combining mark of a JIS X 0213 pair (any
+// code point from U+02C0 to U+033F, and U+309A), and a possible pair base
+// that what follows may combine with. `lastOut` tells where the last
+// character's bytes begin, `lines` how many LFs (U+000A) were taken;
+// `hold` is unused.
+using Utf8MapKernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                      std::size_t outLeft, const std::uint16_t* ucs);
+BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                          std::size_t outLeft, const std::uint16_t* ucs);
+// The AVX-512 version (with VBMI2), or null when the processor lacks it.
+Utf8MapKernel utf8MapVector();
 
 }  // namespace zk
 

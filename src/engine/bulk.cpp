@@ -569,6 +569,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
     std::uint32_t desigBefore = k.desigBefore, planeBefore = k.planeBefore;
     const unsigned char* lfDropsAt = k.lfDropsAt < 0 ? nullptr : in + k.lfDropsAt;
     int cooldown = 0;
+    int mapWait = 0;  // characters to go one by one before the map kernel is asked again
     while (fastOk && ip <= inSafe && op <= outSafe) {
       const std::uint32_t b = ip[0];
       if constexpr (kByteSource || K::kIsoIn) {
@@ -712,6 +713,29 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
           unsigned char* spareEnd = op;
           for (;;) {
             if constexpr (!K::kIsoOut) {
+              // Windows of ASCII, two- and three-byte characters through the
+              // code-point table, when the processor has the kernel.
+              if (plan.map && mapWait == 0 && !(kNewline && ip == lfDropsAt)) {
+                const BlockResult r =
+                    plan.map(ip, static_cast<std::size_t>(inEnd - ip), op, static_cast<std::size_t>(outEnd - op),
+                             reinterpret_cast<const std::uint16_t*>(m->ucs));
+                if (r.chars) {
+                  prev = r.chars >= 2 ? ip + r.prev : last;
+                  last = ip + r.last;
+                  lastOut = op + r.lastOut;
+                  ip += r.in;
+                  op += r.out;
+                  chars += static_cast<std::int32_t>(r.chars);
+                  if constexpr (kNewline) {
+                    if (r.lines)
+                      extraUnits += static_cast<std::int32_t>(r.lines) * (memo::unitsOf(memoGet(m, 0x0A)) - 1);
+                  }
+                } else {
+                  mapWait = 8;
+                }
+              } else if (mapWait) {
+                --mapWait;
+              }
               // Two characters a step while both have three bytes and
               // two-byte results in the dense table, and neither is followed
               // by what may be a combining mark (the table holds possible
@@ -1188,6 +1212,7 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
   const bool dense = plan->src == BulkSrc::kUtf8 && !plan->isoTarget && !plan->identity;
   plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, reserve);
   if (!plan->memo) return false;
+  if (plan->memo->ucs) plan->map = utf8MapVector();
   if (plan->identity) {
     // The block kernels, looked up once per process (a race looks them up twice).
     static std::atomic<int> vectorState{0};

@@ -140,6 +140,7 @@ struct BulkPlan {
   bool asciiOn = false;  // runs of plain ASCII are copied (or widened, or narrowed)
   Utf8To16Kernel to16 = nullptr;  // Unicode to Unicode: block kernels, when the
   Utf16To8Kernel to8 = nullptr;   // processor has them
+  Utf8MapKernel map = nullptr;    // UTF-8 to a target with a code-point table in the memo
   std::uint32_t keepLineEnd = 0;  // the line end written as itself, if any
   std::int32_t asciiWidth = 1;
   PlainAscii ascii;

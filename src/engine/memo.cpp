@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "defs/defs.h"
+#include "engine/blocks.h"
 #include "rules/unicode.h"
 
 namespace zk {
@@ -74,6 +75,7 @@ void freeMemo(Memo* m) {
   }
   gPages.fetch_sub(pages, std::memory_order_relaxed);
   std::free(m->dense);
+  std::free(m->ucs);
   std::free(m->pages);
   std::free(m);
 }
@@ -186,13 +188,18 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   MemoPage* page = pageFor(m, key);
   if (!page) return 0;
   page->e[key & 0xFF].store(e, std::memory_order_release);
-  if (m->dense && key >= 0x800 && key < 0x10000) {
+  // LF with line ends converted goes into the code-point table too: the
+  // bulk loop counts the units it adds.
+  const bool lf = key == 0x0A && (e & memo::kRawLf) && (e & memo::kReady) && !(e & memo::kRawCr);
+  if (m->dense && key < 0x10000 && (e & memo::kFast || lf)) {
     const std::uint32_t bytes = memo::bytesOf(e);
     const std::int32_t len = memo::lenOf(e);
     // Possible pair bases too: the loop looks at what follows every character it takes.
-    if ((e & memo::kFast) && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
+    if (!lf && key >= 0x800 && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
       m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
           static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
+    if (m->ucs && ((len == 1 && bytes != 0) || (len == 2 && (bytes & 0xFF) != 0 && (bytes >> 8) != 0)))
+      m->ucs[key].store(static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
   }
   return e;
 }
@@ -283,6 +290,14 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
     if (!m->dense) {
       freeMemo(m);
       return nullptr;
+    }
+    if (utf8MapVector()) {
+      m->ucs = static_cast<std::atomic<std::uint16_t>*>(
+          std::calloc(0x10001, sizeof(std::atomic<std::uint16_t>)));
+      if (!m->ucs) {
+        freeMemo(m);
+        return nullptr;
+      }
     }
   }
   m->classLock.clear();

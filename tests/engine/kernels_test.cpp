@@ -144,6 +144,93 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
   }
 }
 
+// A code-point table of random one- and two-byte values with holes; ASCII
+// mostly as itself.
+std::vector<std::uint16_t> randomTable(std::mt19937& rnd) {
+  std::vector<std::uint16_t> t(0x10001);
+  for (std::uint32_t v = 1; v < 0x10000; ++v) {
+    const std::uint32_t r = rnd() % 16;
+    if (v < 0x80 && r) t[v] = static_cast<std::uint16_t>(v);
+    else if (r > 1) t[v] = static_cast<std::uint16_t>((r > 4 ? (1 + rnd() % 0xFF) << 8 : 0) | (1 + rnd() % 0xFF));
+  }
+  return t;
+}
+
+// What the map kernel took must be whole characters that are not overlong,
+// not marks, in the table, written as their bytes, and not a possible pair
+// base before what may be a mark.
+void tookOnlyMappedCharacters(const Bytes& in, const zk::BlockResult& r, const Bytes& out,
+                              const std::vector<std::uint16_t>& t) {
+  std::size_t at = 0, o = 0, k = 0, lines = 0;
+  std::uint32_t u = 0;
+  while (at < r.in) {
+    const std::uint32_t b = in[at], len = b < 0x80 ? 1 : b >= 0xC0 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3 : 0;
+    ASSERT_TRUE(len && at + len <= r.in) << "at " << at;
+    u = len == 1 ? b : b & (len == 2 ? 0x1F : 0x0F);
+    for (std::uint32_t j = 1; j < len; ++j) {
+      ASSERT_EQ(in[at + j] & 0xC0, 0x80) << "at " << at;
+      u = (u << 6) | (in[at + j] & 0x3F);
+    }
+    ASSERT_TRUE(u >= (len == 3 ? 0x800u : len == 2 ? 0x80u : 0u) && t[u] && !(u >= 0x2C0 && u < 0x340) && u != 0x309A)
+        << "at " << at;
+    ASSERT_EQ(out[o], t[u] & 0xFF) << "at " << at;
+    if (t[u] > 0xFF) {
+      ASSERT_EQ(out[++o], t[u] >> 8) << "at " << at;
+    }
+    ++o;
+    lines += u == 0x0A;
+    at += len;
+    ++k;
+  }
+  ASSERT_EQ(k, r.chars);
+  ASSERT_EQ(o, r.out);
+  ASSERT_EQ(lines, r.lines);
+  const Bytes next(in.begin() + static_cast<long>(r.in), in.begin() + static_cast<long>(std::min(r.in + 3, in.size())));
+  if (k && !next.empty() &&
+      (next[0] == 0xCB || next[0] == 0xCC || next[0] >= 0xFE || next == Bytes{0xE3, 0x82, 0x9A})) {
+    ASSERT_FALSE(u == 0x304B || u == 0x00E6 || u == 0x02E9) << "a pair base before a mark";
+  }
+}
+
+TEST(BlockKernels, MapKernelAgreesWithItsReferenceAndTheTable) {
+  const zk::Utf8MapKernel map = zk::utf8MapVector();
+  std::mt19937 rnd(15);
+  static const std::vector<Bytes> kPieces = {
+      {0xE3, 0x81, 0x8B}, {0xE3, 0x82, 0x9A}, {0xC3, 0xA6}, {0xCB, 0xA9}, {0xCC, 0x80}, {0xE0, 0x80, 0x80},
+      {0xC1, 0x81},       {0xFE},             {0xF0, 0x9F, 0x98, 0x80}, {0x80}, {0x0A}, {0x00}, {0xE3, 0x81}};
+  for (int round = 0; round < 400; ++round) {
+    const std::vector<std::uint16_t> t = randomTable(rnd);
+    Bytes in;
+    while (in.size() < 72 + rnd() % 300) {
+      const std::uint32_t r = rnd() % 40;
+      if (r < 12) {
+        for (std::size_t n = r < 2 ? 64 + rnd() % 80 : 1 + rnd() % 6; n; --n) in.push_back(static_cast<unsigned char>(0x20 + rnd() % 0x5F));
+      } else if (r < 34) {
+        const std::uint32_t v = r < 31 ? 0x800 + rnd() % 0xF800 : 0x80 + rnd() % 0x780;
+        if (v < 0x800) in.insert(in.end(), {static_cast<unsigned char>(0xC0 | v >> 6), static_cast<unsigned char>(0x80 | (v & 0x3F))});
+        else in.insert(in.end(), {static_cast<unsigned char>(0xE0 | v >> 12), static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F)),
+                                  static_cast<unsigned char>(0x80 | (v & 0x3F))});
+      } else {
+        const Bytes& piece = kPieces[rnd() % kPieces.size()];
+        in.insert(in.end(), piece.begin(), piece.end());
+      }
+    }
+    const std::size_t room = 64 + rnd() % 200;
+    Bytes a(room + 64, 0xA5), b = a;
+    const zk::BlockResult rb = zk::utf8MapScalar(in.data(), in.size(), b.data(), room, t.data());
+    tookOnlyMappedCharacters(in, rb, b, t);
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_TRUE(std::all_of(b.begin() + static_cast<long>(rb.out), b.end(), [](unsigned char c) { return c == 0xA5; }));
+    if (!map) continue;
+    const zk::BlockResult ra = map(in.data(), in.size(), a.data(), room, t.data());
+    ASSERT_TRUE(ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.lines == rb.lines &&
+                (ra.chars < 1 || (ra.last == rb.last && ra.lastOut == rb.lastOut)) && (ra.chars < 2 || ra.prev == rb.prev))
+        << "round " << round << ": in " << ra.in << "/" << rb.in << " chars " << ra.chars << "/" << rb.chars << " out " << ra.out << "/" << rb.out << " last " << ra.last << "/" << rb.last << " prev " << ra.prev << "/" << rb.prev << " lastOut " << ra.lastOut << "/" << rb.lastOut << " lines " << ra.lines << "/" << rb.lines;
+    ASSERT_EQ(a, b) << "round " << round;
+  }
+  if (!map) GTEST_SKIP() << "no AVX-512: only the reference was checked";
+}
+
 #if ZK_HAVE_SSE2
 TEST(AsciiKernels, AgreeWithScalarReferences) {
   std::mt19937 rnd(16);
