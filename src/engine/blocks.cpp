@@ -457,7 +457,11 @@ namespace {
 // (U+309A, U+02E5, U+02E9, U+0300, U+0301), or FE or FF, which the reader
 // skips before one.
 inline bool mayStartMark(const unsigned char* p) {
-  return p[0] == 0xCB || p[0] == 0xCC || p[0] >= 0xFE || (p[0] == 0xE3 && p[1] == 0x82 && p[2] == 0x9A);
+  // Without branches: kana lead bytes E3 82 are common, the mark rare.
+  std::uint32_t x;
+  std::memcpy(&x, p, 4);
+  const std::uint32_t lead = x & 0xFF;
+  return ((lead == 0xCB) | (lead == 0xCC) | (lead >= 0xFE) | ((x & 0xFFFFFF) == 0x9A82E3)) != 0;
 }
 
 }  // namespace
@@ -481,11 +485,11 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
       continue;
     }
     // The window's characters up to the first that is not well formed by
-    // its bytes or ends beyond it, at most 32.
-    std::size_t start[33], q = 0, n = 0;
-    std::uint32_t cp[32];
+    // its bytes or ends beyond it, at most 24.
+    std::size_t start[25], q = 0, n = 0;
+    std::uint32_t cp[24];
     bool atEnd = false;
-    for (; n < 32; ++n) {
+    for (; n < 24; ++n) {
       const std::uint32_t b = w[q];
       const std::size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 0;
       if (len == 0) break;
@@ -510,13 +514,13 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
       }
     }
     start[n] = q;
-    const bool capped = n == 32 && q < 64;
-    // The first character the table lacks, in an overlong form, or a mark.
+    const bool capped = n == 24 && q < 64;
+    // The first character in an overlong form or that the table lacks.
     std::size_t k = 0;
     for (; k < n; ++k) {
       const std::uint32_t v = cp[k], b = w[start[k]];
       const bool overlong = (b >= 0xE0 && v < 0x800) || (b >= 0xC0 && v < 0x80);
-      if (overlong || v - 0x2C0 < 0x80 || v == 0x309A || ucs[v] == 0) break;
+      if (overlong || ucs[v] == 0) break;
     }
     bool stopped = k < n || !(atEnd || capped);
     // A possible pair base stays behind when a mark may follow it.
@@ -1181,6 +1185,41 @@ template <bool kBig, bool kNewline>
 #endif
 #define ZK_AVX512 gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt,lzcnt")
 
+// The map kernel takes the first k characters of the window at w (their
+// bytes end at q; cp holds their code points, c0 their lead bytes, d their
+// table values), but a possible pair base before what may be a mark.
+// Returns whether the next window follows.
+[[ZK_AVX512]] inline bool mapTake(const unsigned char* w, std::uint64_t starts, __m512i cp, __m512i d, __m512i c0,
+                                  std::uint64_t k, std::uint64_t q, bool stopped, unsigned char* out,
+                                  BlockResult* res) {
+  BlockResult& r = *res;
+  if (k && mayStartMark(w + q)) {
+    std::uint16_t cps[32];
+    _mm512_storeu_si512(cps, cp);
+    if (ucsMayBePairBase(cps[k - 1])) {
+      --k;
+      q = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts));
+      stopped = true;
+    }
+  }
+  if (k == 0) return false;
+  const std::uint64_t kept = _mm512_test_epi8_mask(d, d) & _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(2 * k));
+  const std::uint64_t bytes = static_cast<std::uint64_t>(_mm_popcnt_u64(kept));
+  _mm512_mask_storeu_epi8(out + r.out, _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(bytes)),
+                          _mm512_maskz_compress_epi8(kept, d));
+  const std::uint64_t taken = _bzhi_u64(starts, static_cast<unsigned>(q));
+  const std::uint64_t lastAt = 63 - _lzcnt_u64(taken), before = taken ^ (std::uint64_t{1} << lastAt);
+  r.prev = before ? r.in + 63 - _lzcnt_u64(before) : r.last;
+  r.last = r.in + lastAt;
+  r.out += bytes;
+  r.lastOut = r.out - 1 - ((kept >> (2 * k - 1)) & 1);
+  r.lines += static_cast<std::size_t>(
+      _mm_popcnt_u32(_mm512_cmpeq_epi16_mask(c0, _mm512_set1_epi16(0x0A)) & _bzhi_u32(~0u, static_cast<unsigned>(k))));
+  r.in += q;
+  r.chars += k;
+  return !stopped;
+}
+
 // utf8MapScalar 64 bytes a step: the characters' starts as a bit mask, their
 // bytes gathered to the front of three vectors (byte 0, 1 and 2 of each),
 // the code points worked out in 16-bit lanes, their table values fetched
@@ -1193,9 +1232,7 @@ template <bool kBig, bool kNewline>
   const __m512i b80 = _mm512_set1_epi8(static_cast<char>(0x80)), bC0 = _mm512_set1_epi8(static_cast<char>(0xC0)),
                 bE0 = _mm512_set1_epi8(static_cast<char>(0xE0)), bF0 = _mm512_set1_epi8(static_cast<char>(0xF0));
   const __m512i w3F = _mm512_set1_epi16(0x3F), w1F = _mm512_set1_epi16(0x1F), wE0 = _mm512_set1_epi16(0xE0),
-                w80 = _mm512_set1_epi16(0x80), w800 = _mm512_set1_epi16(0x800),
-                w2C0 = _mm512_set1_epi16(0x2C0), w309A = _mm512_set1_epi16(0x309A),
-                wLF = _mm512_set1_epi16(0x0A);
+                w80 = _mm512_set1_epi16(0x80), w800 = _mm512_set1_epi16(0x800);
   // ASCII that the table gives as itself, byte by byte: windows of nothing
   // else are copied.
   __m512i self[2];
@@ -1235,9 +1272,9 @@ template <bool kBig, bool kNewline>
     const std::uint64_t f = _tzcnt_u64(~placed);
     const std::uint64_t starts = _bzhi_u64(ascii | lead3 | lead2, static_cast<unsigned>(f));
     const std::uint64_t all = static_cast<std::uint64_t>(_mm_popcnt_u64(starts));
-    const bool capped = all > 32;
-    const std::uint64_t n = capped ? 32 : all;
-    const std::uint64_t qn = capped ? _tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, starts)) : f;
+    const bool capped = all > 24;
+    const std::uint64_t n = capped ? 24 : all;
+    const std::uint64_t qn = capped ? _tzcnt_u64(_pdep_u64(std::uint64_t{1} << 24, starts)) : f;
     const __m512i c0 = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(starts, v)));
     const __m512i c1 = _mm512_and_si512(
         _mm512_cvtepu8_epi16(_mm512_castsi512_si256(_mm512_maskz_compress_epi8(starts, v1))), w3F);
@@ -1247,49 +1284,25 @@ template <bool kBig, bool kNewline>
     const __m512i cp2 = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(c0, w1F), 6), c1);
     const __mmask32 is3 = _mm512_cmpge_epu16_mask(c0, wE0), is1 = _mm512_cmplt_epu16_mask(c0, w80);
     const __m512i cp = _mm512_mask_blend_epi16(is1, _mm512_mask_blend_epi16(is3, cp2, cp3), c0);
+    // Gathers cost about a cycle a lane here: 24 lanes, a window of kanji.
     const __m512i g0 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(cp)), ucs, 2);
-    const __m512i g1 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(cp, 1)), ucs, 2);
-    const __m512i d =
-        _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(g0)), _mm512_cvtepi32_epi16(g1), 1);
-    // Lanes that stop: overlong forms, marks, values the table lacks.
+    const __m256i g1 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(ucs),
+                                              _mm256_cvtepu16_epi32(_mm512_extracti32x4_epi32(cp, 2)), 2);
+    const __m512i d = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(g0)),
+                                         _mm256_zextsi128_si256(_mm256_cvtepi32_epi16(g1)), 1);
+    // Lanes that stop: overlong forms, values the table lacks (marks among them).
     const __mmask32 overlong = (is3 & _mm512_cmplt_epu16_mask(cp, w800)) |
                                (~(is3 | is1) & _mm512_cmplt_epu16_mask(cp, w80));
-    const __mmask32 mark = _mm512_cmplt_epu16_mask(_mm512_sub_epi16(cp, w2C0), w80) |
-                           _mm512_cmpeq_epi16_mask(cp, w309A);
-    const __mmask32 stop = (overlong | mark | _mm512_testn_epi16_mask(d, d)) &
+    const __mmask32 stop = (overlong | _mm512_testn_epi16_mask(d, d)) &
                            static_cast<__mmask32>(_bzhi_u32(~0u, static_cast<unsigned>(n)));
-    std::uint64_t k = n, q = qn;
-    if (stop) {
-      k = _tzcnt_u32(stop);
-      q = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts));
+    // A lane that stops ends the call; the common case's next window
+    // depends on the bytes alone, not on the gathers.
+    if (stop) [[unlikely]] {
+      const std::uint64_t k = _tzcnt_u32(stop);
+      mapTake(w, starts, cp, d, c0, k, _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts)), true, out, &r);
+      break;
     }
-    bool stopped = stop || (f < 62 && !capped);
-    if (k && mayStartMark(w + q)) {
-      // The last character's code point, to see whether it may be a pair base.
-      std::uint16_t cps[32];
-      _mm512_storeu_si512(cps, cp);
-      if (ucsMayBePairBase(cps[k - 1])) {
-        --k;
-        q = _tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, starts));
-        stopped = true;
-      }
-    }
-    if (k == 0) break;
-    const std::uint64_t kept = _mm512_test_epi8_mask(d, d) & _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(2 * k));
-    const std::uint64_t bytes = static_cast<std::uint64_t>(_mm_popcnt_u64(kept));
-    _mm512_mask_storeu_epi8(out + r.out, _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(bytes)),
-                            _mm512_maskz_compress_epi8(kept, d));
-    const std::uint64_t taken = _bzhi_u64(starts, static_cast<unsigned>(q));
-    const std::uint64_t lastAt = 63 - _lzcnt_u64(taken), before = taken ^ (std::uint64_t{1} << lastAt);
-    r.prev = before ? r.in + 63 - _lzcnt_u64(before) : r.last;
-    r.last = r.in + lastAt;
-    r.out += bytes;
-    r.lastOut = r.out - 1 - ((kept >> (2 * k - 1)) & 1);
-    r.lines += static_cast<std::size_t>(
-        _mm_popcnt_u32(_mm512_cmpeq_epi16_mask(c0, wLF) & _bzhi_u32(~0u, static_cast<unsigned>(k))));
-    r.in += q;
-    r.chars += k;
-    if (stopped) break;
+    if (!mapTake(w, starts, cp, d, c0, n, qn, f < 62 && !capped, out, &r)) break;
   }
   return r;
 }

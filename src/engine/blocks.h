@@ -72,12 +72,12 @@ Utf16To8Kernel utf16To8Avx2Only();
 // UTF-8 to the bytes of a code-point table: `ucs` holds for each code point
 // below U+10000 (and one entry more, read but unused) its one byte, or its
 // two bytes first byte lowest, none of them zero; 0 where the caller goes
-// on itself. Takes ASCII, two- and three-byte characters in windows of 64
-// bytes, at most 32 a window, while 72 bytes can be read and 64 written.
-// Stops before what is not well formed by its bytes or is overlong, a
-// character the table lacks, a combining mark of a JIS X 0213 pair (any
-// code point from U+02C0 to U+033F, and U+309A), and a possible pair base
-// that what follows may combine with. `lastOut` tells where the last
+// on itself, which must include the combining marks of JIS X 0213 pairs
+// (U+02E5, U+02E9, U+0300, U+0301, U+309A). Takes ASCII, two- and
+// three-byte characters in windows of 64 bytes, at most 24 a window, while
+// 72 bytes can be read and 64 written. Stops before what is not well formed
+// by its bytes or is overlong, a character the table lacks, and a possible
+// pair base that what follows may combine with. `lastOut` tells where the last
 // character's bytes begin, `lines` how many LFs (U+000A) were taken;
 // `hold` is unused.
 using Utf8MapKernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,

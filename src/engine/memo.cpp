@@ -198,7 +198,9 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
     if (!lf && key >= 0x800 && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
       m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
           static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
-    if (m->ucs && ((len == 1 && bytes != 0) || (len == 2 && (bytes & 0xFF) != 0 && (bytes >> 8) != 0)))
+    // Not the combining marks of pairs: the kernel stops at them.
+    const bool mark = key == 0x309A || key == 0x02E5 || key == 0x02E9 || key == 0x0300 || key == 0x0301;
+    if (m->ucs && !mark && ((len == 1 && bytes != 0) || (len == 2 && (bytes & 0xFF) != 0 && (bytes >> 8) != 0)))
       m->ucs[key].store(static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
   }
   return e;

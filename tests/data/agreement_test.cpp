@@ -247,7 +247,8 @@ TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
   const std::vector<std::string> units = {
       "\u6f22", "\u5b57",       "\u304b", "\u304b\u309a", "\u30bb\u309a",
       "\u30c8", "\u30c8\u309a", " ",      "\n",           "a",
-      "\uff76", "\u00e6\u0300", "ab",     "(x, y);",      "sixteen bytes ok"};
+      "\uff76", "\u00e6\u0300", "ab",     "(x, y);",      "sixteen bytes ok",
+      "\u0300"};  // a mark alone, so that the loops know it by itself
   const CconvDstOptions crlf{1, 0, 0, 0, {}, 1, 1, 0};
   for (const CconvDstOptions* dst : {&kDstBE, &crlf})
     for (const char* target : {"Shift_JIS-2004", "EUC-JIS-2004", "UTF-16", "ISO-10646-UCS-2"}) {
