@@ -820,10 +820,10 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             }
             if constexpr (kNewline) {
               // A line end on its own (not the LF of a CR LF), as the memo
-              // writes it.
+              // writes it (for ISO-2022-JP, only in the designation it needs).
               if (c == 0x0A && ip != lfDropsAt) {
                 const std::uint64_t e = memoGet(m, 0x0A);
-                if (e & memo::kReady) {
+                if ((e & memo::kReady) && (!K::kIsoOut || memo::classOf(e) == curClass)) {
                   const std::int32_t len = memo::lenOf(e);
                   putBytes(op, memo::bytesOf(e), len);
                   extraUnits += memo::unitsOf(e) - 1;
