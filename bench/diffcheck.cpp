@@ -227,17 +227,23 @@ int main(int argc, char** argv) {
   Lib a, b;
   if (!load(&a, argv[1], argv[2]) || !load(&b, argv[3], argv[4])) return 2;
   const bool quick = argc > 6;
+  // Lines of the list: NAME FILE [TARGET]; without a target, every target.
   std::vector<std::pair<std::string, std::string>> sources;
+  std::string only;
   std::ifstream list(argv[5]);
   for (std::string line; std::getline(list, line);) {
     std::istringstream ls(line);
     std::string name, file;
     if (ls >> name >> file) sources.emplace_back(name, file);
+    ls >> only;
   }
-  const char* targets[] = {"UTF-8",     "UTF-16",       "Shift_JIS",        "WINDOWS31J",
-                           "EUC-JP",    "ISO-2022-JP",  "Shift_JIS-2004",   "EUC-JIS-2004",
-                           "ISO-2022-JP-2004", "ISO-10646-UCS-2", "ISO-10646-UCS-4", "EUC-JP-FIX",
-                           "UTF-8-TAGS"};
+  const char* allTargets[] = {"UTF-8",     "UTF-16",       "Shift_JIS",        "WINDOWS31J",
+                              "EUC-JP",    "ISO-2022-JP",  "Shift_JIS-2004",   "EUC-JIS-2004",
+                              "ISO-2022-JP-2004", "ISO-10646-UCS-2", "ISO-10646-UCS-4", "EUC-JP-FIX",
+                              "UTF-8-TAGS"};
+  std::vector<const char*> targets;
+  for (const char* t : allTargets)
+    if (only.empty() || only == t) targets.push_back(t);
   const char* flagSets[] = {"", "s", "k", "sk", "n", "N", "c", "u", "U", "nsk", "Nsk", "l", "B", "x"};
   const Shape shapes[] = {{65536, 0}, {4096, 333}, {7, 5}, {0, -1}, {13, 1}, {8, 3}};
   Counters c;
