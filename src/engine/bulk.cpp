@@ -603,7 +603,8 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
           }
         }
       } else {
-        if (asciiOn && unit16(ip, kInBig) < 0x80 && inEnd - ip >= 16 && outEnd - op >= 8) {
+        if (asciiOn && unit16(ip, kInBig) < 0x80 && (!K::kIsoOut || curClass == asciiClass) &&
+            inEnd - ip >= 16 && outEnd - op >= 8) {
           const std::uint32_t kk = plainPrefix8x16(ip, kInBig, plain);
           if (kk >= 2) {
             if (kk == 8) {

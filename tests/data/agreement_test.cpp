@@ -289,11 +289,13 @@ TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
     const std::string& u = jis[(seed >> 16) % jis.size()];
     text.insert(text.end(), u.begin(), u.end());
   }
+  const Bytes utf16 = convert("UTF-16", "UTF-8", text, &kSrcBE, &kDstBE).out;
   for (const CconvDstOptions* dst : {&kDstBE, &crlf})
     for (const char* target : {"ISO-2022-JP", "ISO-2022-JP-2004"})
-      EXPECT_EQ(hex(convert(target, "UTF-8", text, &kSrcBE, dst).out),
-                hex(convert(target, "UTF-8", text, &kSrcBE, dst, 13).out))
-          << target;
+      for (const auto& [source, in] : {std::pair<const char*, const Bytes*>{"UTF-8", &text}, {"UTF-16", &utf16}})
+        EXPECT_EQ(hex(convert(target, source, *in, &kSrcBE, dst).out),
+                  hex(convert(target, source, *in, &kSrcBE, dst, 13).out))
+            << source << " to " << target;
 }
 
 // The shipped directory as a whole: every rule file loads, and the plain
