@@ -464,6 +464,18 @@ inline bool mayStartMark(const unsigned char* p) {
   return ((lead == 0xCB) | (lead == 0xCC) | (lead >= 0xFE) | ((x & 0xFFFFFF) == 0x9A82E3)) != 0;
 }
 
+// The map kernel's bookkeeping for a window of 64 ASCII characters copied
+// as they are, `lines` of them LF.
+inline void tookAsciiWindow(BlockResult* r, std::size_t lines) {
+  r->lines += lines;
+  r->prev = r->in + 62;
+  r->last = r->in + 63;
+  r->lastOut = r->out + 63;
+  r->in += 64;
+  r->out += 64;
+  r->chars += 64;
+}
+
 }  // namespace
 
 BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
@@ -475,13 +487,7 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
     while (self < 64 && w[self] < 0x80 && ucs[w[self]] == w[self]) ++self;
     if (self == 64) {
       std::memcpy(out + r.out, w, 64);
-      r.lines += static_cast<std::size_t>(std::count(w, w + 64, 0x0A));
-      r.prev = r.in + 62;
-      r.last = r.in + 63;
-      r.lastOut = r.out + 63;
-      r.in += 64;
-      r.out += 64;
-      r.chars += 64;
+      tookAsciiWindow(&r, static_cast<std::size_t>(std::count(w, w + 64, 0x0A)));
       continue;
     }
     // The window's characters up to the first that is not well formed by
@@ -1253,13 +1259,7 @@ template <bool kBig, bool kNewline>
     const __m512i v = _mm512_loadu_si512(w), v1 = _mm512_loadu_si512(w + 1), v2 = _mm512_loadu_si512(w + 2);
     if (_mm512_cmpneq_epi8_mask(_mm512_permutex2var_epi8(self[0], v, self[1]), v) == 0) {
       _mm512_storeu_si512(out + r.out, v);
-      r.lines += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(0x0A))));
-      r.prev = r.in + 62;
-      r.last = r.in + 63;
-      r.lastOut = r.out + 63;
-      r.in += 64;
-      r.out += 64;
-      r.chars += 64;
+      tookAsciiWindow(&r, static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(0x0A)))));
       continue;
     }
     const std::uint64_t ascii = ~static_cast<std::uint64_t>(_mm512_movepi8_mask(v));
