@@ -115,7 +115,12 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
     const bool big = round & 1, newline = round & 2;
     const std::uint32_t keep = (round >> 2) % 3 ? 0x0A + ((round >> 2) % 3 - 1) * (0x2028 - 0x0A) : 0;
     for (std::size_t align = 0; align < 16; ++align) {
-      const Bytes u8 = randomUtf8(rnd, rnd() % 24);  // 0 to 23 characters: around 16 bytes and more
+      Bytes u8 = randomUtf8(rnd, rnd() % 24);  // 0 to 23 characters: around 16 bytes and more
+      if (round % 4 == 3) {  // 16 ASCII bytes or more with a line end among them
+        Bytes run(16 + rnd() % 8, 'a');
+        run[rnd() % run.size()] = rnd() % 2 ? '\n' : '\r';
+        u8.insert(u8.begin() + static_cast<long>(rnd() % (u8.size() + 1)), run.begin(), run.end());
+      }
       sameBlocks(to16, &zk::utf8To16Scalar, u8, align, 24 + rnd() % 40, big, newline, keep);
       const Bytes u16 = randomUtf16(rnd, rnd() % 40, big);
       sameBlocks(to8, &zk::utf16To8Scalar, u16, align, 24 + rnd() % 64, big, newline, keep);
