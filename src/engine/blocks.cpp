@@ -453,17 +453,6 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
 
 namespace {
 
-// Whether UTF-8 at p may start a combining mark of a JIS X 0213 pair
-// (U+309A, U+02E5, U+02E9, U+0300, U+0301), or FE or FF, which the reader
-// skips before one.
-inline bool mayStartMark(const unsigned char* p) {
-  // Without branches: kana lead bytes E3 82 are common, the mark rare.
-  std::uint32_t x;
-  std::memcpy(&x, p, 4);
-  const std::uint32_t lead = x & 0xFF;
-  return ((lead == 0xCB) | (lead == 0xCC) | (lead >= 0xFE) | ((x & 0xFFFFFF) == 0x9A82E3)) != 0;
-}
-
 // The map kernel's bookkeeping for a window of 64 ASCII characters copied
 // as they are, `lines` of them LF.
 inline void tookAsciiWindow(BlockResult* r, std::size_t lines) {
@@ -530,7 +519,7 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
     }
     bool stopped = k < n || !(atEnd || capped);
     // A possible pair base stays behind when a mark may follow it.
-    if (k && mayStartMark(w + start[k]) && ucsMayBePairBase(cp[k - 1])) {
+    if (k && utf8MayStartPairMark(w + start[k]) && ucsMayBePairBase(cp[k - 1])) {
       --k;
       stopped = true;
     }
@@ -1199,7 +1188,7 @@ template <bool kBig, bool kNewline>
                                   std::uint64_t k, std::uint64_t q, bool stopped, unsigned char* out,
                                   BlockResult* res) {
   BlockResult& r = *res;
-  if (k && mayStartMark(w + q)) {
+  if (k && utf8MayStartPairMark(w + q)) {
     std::uint16_t cps[32];
     _mm512_storeu_si512(cps, cp);
     if (ucsMayBePairBase(cps[k - 1])) {

@@ -51,12 +51,6 @@ inline bool mayBePairBase(std::uint32_t v) {
   return i <= 0x31F7 - 0xE6 && ((kPairBases.bits[i >> 3] >> (i & 7)) & 1);
 }
 
-// The code points that can end a JIS X 0213 pair (a superset of what
-// jisIsPair accepts after a given base).
-inline bool mayCombineInPair(std::uint32_t v) {
-  return v == 0x309A || v == 0x02E5 || v == 0x02E9 || v == 0x0300 || v == 0x0301;
-}
-
 // After a possible pair base, whether destUtf8's look-ahead surely finds no
 // combining mark at q: input ends, or the next sequence is none of them.
 // FE and FF bytes (skipped by the reader) are left to the general path.
@@ -69,7 +63,7 @@ inline bool noPairFollowsUtf8(const unsigned char* in, std::int32_t q, std::int3
   if (len - q < n) return true;  // the reader asks for more input: no pair
   std::uint32_t v = lead & (0xFFu >> (n + 1));
   for (std::int32_t i = 1; i < n; ++i) v = (v << 6) | (in[q + i] & 0x3Fu);
-  return !mayCombineInPair(v);
+  return !ucsIsPairMark(v);
 }
 
 // The same for destUtf16, which looks at the next unit when there is one.
@@ -77,7 +71,7 @@ inline bool noPairFollowsUtf16(const unsigned char* in, std::int32_t q, std::int
   if (len - q < 2) return true;
   const std::uint32_t w = big ? (std::uint32_t{in[q]} << 8) | in[q + 1]
                               : (std::uint32_t{in[q + 1]} << 8) | in[q];
-  return !mayCombineInPair(w);
+  return !ucsIsPairMark(w);
 }
 
 inline std::uint32_t unit16(const unsigned char* p, bool big) {
@@ -498,9 +492,7 @@ struct Kernel {
 template <BulkSrc kSrc, bool kInBig>
 [[gnu::always_inline]] inline bool combiningMayStart(const unsigned char* q) {
   if constexpr (kSrc == BulkSrc::kUtf8) {
-    const std::uint32_t lead = q[0];
-    if (lead == 0xE3) return q[1] == 0x82 && q[2] == 0x9A;  // U+309A
-    return lead == 0xCB || lead == 0xCC || lead >= 0xFE;    // U+02E5, U+02E9, U+0300, U+0301
+    return utf8MayStartPairMark(q);
   } else {
     const std::uint32_t w = unit16(q, kInBig);
     return w == 0x309A || (w - 0x2E5u <= 0x301u - 0x2E5u);

@@ -3,6 +3,7 @@
 // Unicode) and writing its code as bytes, whole or not at all.
 #include "engine/engine.h"
 #include "frame/state.h"
+#include "rules/unicode.h"
 
 namespace zk {
 
@@ -26,12 +27,6 @@ constexpr JisPair kJisPairs[] = {
     {0x2B4E, 0x025A, 0x0300}, {0x2B4F, 0x025A, 0x0301}, {0x2B65, 0x02E9, 0x02E5},
     {0x2B66, 0x02E5, 0x02E9}, {0, 0, 0},
 };
-
-// Only these code points can end a pair; testing them first keeps the
-// table search off the path of ordinary characters.
-inline bool isPairCombining(std::uint32_t cp) {
-  return cp == 0x309A || cp == 0x02E5 || cp == 0x02E9 || cp == 0x0300 || cp == 0x0301;
-}
 
 // The pair rows lie in rows 0x24-0x2B of plane 1.
 inline bool mayBePairCode(std::uint32_t code) { return code >= 0x2477 && code <= 0x2B66; }
@@ -139,7 +134,7 @@ int jisPairOfCode(std::uint32_t code, std::uint32_t* base, std::uint32_t* combin
 }
 
 int jisIsPair(std::uint32_t base, std::uint32_t combining) {
-  if (!isPairCombining(combining)) return 0;
+  if (!ucsIsPairMark(combining)) return 0;  // keeps the search off ordinary characters
   for (const JisPair* row = kJisPairs; row->code != 0; ++row)
     if (row->base == base && row->combining == combining) return 1;
   return 0;
@@ -204,7 +199,7 @@ namespace {
     placeIn(rec, set, code);
     rec->outSeqLen = seqLen;
     if (rec->ucs2 != 0) {
-      if (set->id == kIdJisX0213 && isPairCombining(rec->ucs2)) {
+      if (set->id == kIdJisX0213 && ucsIsPairMark(rec->ucs2)) {
         const std::uint32_t pair = pairCode(ucs, rec->ucs2);
         if (pair != 0) {
           rec->outCode = pair;

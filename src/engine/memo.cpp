@@ -190,7 +190,7 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   page->e[key & 0xFF].store(e, std::memory_order_release);
   // LF with line ends converted goes into the code-point table too: the
   // bulk loop counts the units it adds.
-  const bool lf = key == 0x0A && (e & memo::kRawLf) && (e & memo::kReady) && !(e & memo::kRawCr);
+  const bool lf = key == 0x0A && (e & memo::kRawLf) && (e & memo::kReady);
   if (m->dense && key < 0x10000 && (e & memo::kFast || lf)) {
     const std::uint32_t bytes = memo::bytesOf(e);
     const std::int32_t len = memo::lenOf(e);
@@ -199,8 +199,7 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
       m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
           static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
     // Not the combining marks of pairs: the kernel stops at them.
-    const bool mark = key == 0x309A || key == 0x02E5 || key == 0x02E9 || key == 0x0300 || key == 0x0301;
-    if (m->ucs && !mark && ((len == 1 && bytes != 0) || (len == 2 && (bytes & 0xFF) != 0 && (bytes >> 8) != 0)))
+    if (m->ucs && !ucsIsPairMark(key) && ((len == 1 && bytes != 0) || (len == 2 && (bytes & 0xFF) != 0 && (bytes >> 8) != 0)))
       m->ucs[key].store(static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
   }
   return e;

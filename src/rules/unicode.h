@@ -5,6 +5,7 @@
 #define ZRKVT16_UNICODE_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "rules/rules.h"
 
@@ -17,6 +18,21 @@ constexpr std::uint32_t kUcsPrivateUse = 0xE000;
 
 inline const RuleDef* ucsSrcRule(const CconvRecord* rec) {
   return reinterpret_cast<const RuleDef*>(rec->srcRule);
+}
+
+// The code points that can end a JIS X 0213 pair.
+constexpr bool ucsIsPairMark(std::uint32_t v) {
+  return v == 0x309A || v == 0x02E5 || v == 0x02E9 || v == 0x0300 || v == 0x0301;
+}
+
+// Whether the UTF-8 at p may start such a mark: U+309A, the lead byte CB or
+// CC of the others, or FE or FF, which the reader skips before one. Reads
+// four bytes, without branches: kana leads E3 82 are common, the mark rare.
+inline bool utf8MayStartPairMark(const unsigned char* p) {
+  std::uint32_t x;
+  std::memcpy(&x, p, 4);
+  const std::uint32_t lead = x & 0xFF;
+  return ((lead == 0xCB) | (lead == 0xCC) | (lead >= 0xFE) | ((x & 0xFFFFFF) == 0x9A82E3)) != 0;
 }
 
 // Cheap pre-test for the base-plus-combining look-ahead: true for exactly the
