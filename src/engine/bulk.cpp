@@ -1203,7 +1203,12 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
   plan->outBig = rec->dstOptions.outBigEndian != 0;
   plan->newline = rec->dstOptions.newlineConvert != 0;
   const bool dense = plan->src == BulkSrc::kUtf8 && !plan->isoTarget && !plan->identity;
-  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, reserve);
+  // The map kernel pays only where most characters come out as one or two
+  // nonzero bytes: a Unicode target writes ASCII with zero bytes, or kanji
+  // as three or four, so the kernel would stop at nearly every character.
+  const bool unicodeTarget =
+      encode == constUtf8 || encode == constUtf16 || encode == constUcs2 || encode == constUcs4;
+  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, !unicodeTarget, reserve);
   if (!plan->memo) return false;
   if (plan->memo->ucs) plan->map = utf8MapVector();
   if (plan->identity) {

@@ -262,7 +262,7 @@ void findPlainAscii(Memo* m) {
 }
 
 Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch, BulkSrc src,
-                 bool isoTarget, bool dense, std::int32_t reserve) {
+                 bool isoTarget, bool dense, bool codePoints, std::int32_t reserve) {
   auto* m = static_cast<Memo*>(std::calloc(1, sizeof(Memo)));
   if (!m) return nullptr;
   m->key = key;
@@ -292,7 +292,7 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
       freeMemo(m);
       return nullptr;
     }
-    if (utf8MapVector()) {
+    if (codePoints && utf8MapVector()) {
       m->ucs = static_cast<std::atomic<std::uint16_t>*>(
           std::calloc(0x10001, sizeof(std::atomic<std::uint16_t>)));
       if (!m->ucs) {
@@ -343,7 +343,7 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
 }  // namespace
 
 Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dense,
-                  std::int32_t reserve) {
+                  bool codePoints, std::int32_t reserve) {
   MemoKey key;
   makeKey(rec, &key);
   const std::uint32_t epoch = gTableEpoch.load(std::memory_order_acquire);
@@ -361,7 +361,7 @@ Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dens
     }
   }
   unlock();
-  Memo* fresh = createMemo(rec, key, epoch, src, isoTarget, dense, reserve);
+  Memo* fresh = createMemo(rec, key, epoch, src, isoTarget, dense, codePoints, reserve);
   if (!fresh) return nullptr;
   lock();
   Memo** free = nullptr;

@@ -112,9 +112,11 @@ struct Memo {
 // The memo for the record's conversion, counted as used until memoRelease;
 // null when there is none (not a combination the bulk path reads, or memory
 // ran out). `dense`: whether it keeps a dense table, which only UTF-8 to a
-// target whose bytes come from the memo (not ISO-2022-JP) reads.
+// target whose bytes come from the memo (not ISO-2022-JP) reads;
+// `codePoints`: whether it keeps the code-point table beside it too, when
+// the processor has the kernel that reads it.
 Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dense,
-                  std::int32_t reserve);
+                  bool codePoints, std::int32_t reserve);
 void memoRelease(Memo* m);
 // Frees every memo; the library calls it when it is unloaded.
 void memoFreeAll();
