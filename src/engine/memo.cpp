@@ -337,6 +337,13 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
     }
   }
   findPlainAscii(m);
+  // The map kernel stops at every character its table lacks. A target that
+  // writes ASCII in more than one byte (EUC-JP-FIX writes a zero first)
+  // would stop it at every ASCII character, so such a memo keeps none.
+  if (m->ucs && !(m->asciiPlain && m->asciiWidth == 1)) {
+    std::free(m->ucs);
+    m->ucs = nullptr;
+  }
   return m;
 }
 
