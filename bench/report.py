@@ -102,6 +102,14 @@ def startup():
         print("| `%s` | %.2f | %.2f | %.2f ± %.2f |" % (
             r.get("command_name") or r["command"], best(r) * 1e3, median(r) * 1e3, r["mean"] * 1e3,
             (r.get("stddev") or 0) * 1e3))
+    floor = os.path.join(work, "floor.txt")
+    if os.path.exists(floor):
+        runs = [line.split() for line in open(floor) if line.strip()]
+        us = sorted(float(r[0]) for r in runs)
+        print()
+        print("Reading the %s definition and compiled-table files alone (%d bytes), in a fresh "
+              "process: %.2f ms best, %.2f ms median of %d." % (
+                  runs[0][1], int(runs[0][2]), us[0] / 1e3, us[len(us) // 2] / 1e3, len(us)))
 
 
 def main():

@@ -21,7 +21,7 @@ WORK=$BUILD/bench-work
 mkdir -p "$WORK"
 
 cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DZRKVT16_BENCH=ON -DZRKVT16_TESTS=OFF >"$WORK/configure.log"
-cmake --build "$BUILD" -j2 --target zk_bench zk_validate_bench kvtconv >"$WORK/build.log"
+cmake --build "$BUILD" -j2 --target zk_bench zk_validate_bench zk_startup_floor kvtconv >"$WORK/build.log"
 
 for shape in kanji prose ascii; do
   python3 "$SRC/bench/make_corpus.py" "$WORK/corpus-$shape.utf8" 1048576 "$SRC/data/samples/sample-sjis.txt" $shape >&2
@@ -77,7 +77,15 @@ done
 python3 "$SRC/bench/interleave.py" "$WORK/proc-start.json" 41 3 \
   "kvtconv -f CP932 -t UTF-8 tiny.txt" "$KVT -q -f CP932 -t UTF-8 $WORK/tiny.txt" \
   "iconv -f CP932 -t UTF-8 tiny.txt" "iconv -f CP932 -t UTF-8 $WORK/tiny.txt" \
-  "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt"
+  "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt" \
+  "kvtconv --version (the process alone)" "$KVT --version"
+# The file reading that conversion needs, alone: every definition file of the
+# charset directory and the compiled tables of Windows-31J's sets (made by
+# the runs above), timed inside 41 fresh processes.
+for i in $(seq 41); do
+  "$BUILD/zk_startup_floor" "$BUILD/base2" jisx0201latin.cmp jisx0201kana.cmp jisx0208.cmp \
+    necext.cmp ibmext.cmp w31jusr.cmp
+done >"$WORK/floor.txt"
 # 500 MB streamed through a pipe.
 ( for i in $(seq 16); do cat "$WORK/big.sjis"; done ) |
   /usr/bin/time -f "%M" -o "$WORK/mem-pipe.txt" "$KVT" -q -f CP932 -t UTF-8 >/dev/null
