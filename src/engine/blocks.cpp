@@ -28,6 +28,7 @@
 #include "engine/blocks.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/simd.h"
 #include "rules/unicode.h"
@@ -378,6 +379,17 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
     r.out += 2 * n;
     r.chars += n;
     if (plan.partial) {
+      if (newline && keep == kLfAsCrLf && plan.hold == 1 && in[r.in] == 0x0A) {
+        putUnit(out + r.out, 0x0D, big);
+        putUnit(out + r.out + 2, 0x0A, big);
+        r.prev = r.last;
+        r.last = r.in;
+        r.in += 1;
+        r.out += 4;
+        ++r.chars;
+        ++r.lines;
+        continue;
+      }
       r.hold = plan.hold;
       break;
     }
@@ -446,6 +458,18 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
     }
     for (std::size_t j = 0; j < units; ++j) r.out += putUtf8(out + r.out, unitAt(p + 2 * j, big));
     unitsTaken(&r, units);
+    if (newline && keep == kLfAsCrLf && r.hold == 1 && unitAt(in + r.in, big) == 0x0A) {
+      out[r.out] = 0x0D;
+      out[r.out + 1] = 0x0A;
+      r.prev = r.last;
+      r.last = r.in;
+      r.in += 2;
+      r.out += 2;
+      ++r.chars;
+      ++r.lines;
+      r.hold = 0;
+      continue;
+    }
     if (r.hold) break;
   }
   return r;
@@ -901,7 +925,7 @@ template <bool kBig, bool kNewline>
   const __m256i zero = _mm256_setzero_si256();
   const __m256i k3F = all(0x3F), kC0 = all(0xC0), k0F = all(0x0F), kF0 = all(0xF0), kE0 = all(0xE0);
   const __m256i kEF = all(0xEF), k82 = all(0x82), k9A = all(0x9A), kE3 = all(0xE3);
-  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0, lines = 0;
   // The last step that took characters, resolved into last and prev at the end.
   std::uint32_t lastTake = 0;
   std::size_t lastAt = 0;
@@ -1009,13 +1033,34 @@ template <bool kBig, bool kNewline>
     o += 2 * n;
     chars += n;
     if (plan.partial) {
+      if (kNewline && keep == kLfAsCrLf && plan.hold == 1 && in[i] == 0x0A) {
+        // The CR LF goes where `held` keeps what the buffer had, which then
+        // keeps what it had 4 bytes on: 4 bytes no store of this step reached.
+        unsigned char* const r = out + o;
+        std::uint32_t beyond;
+        std::memcpy(&beyond, r + 16, 4);
+        held = _mm_alignr_epi8(_mm_cvtsi32_si128(static_cast<int>(beyond)), held, 4);
+        const std::uint32_t crlf = kBig ? 0x0A000D00u : 0x000A000Du;
+        std::memcpy(r, &crlf, 4);
+        if (lastTake) lastTwo(lastTake, lastAt, &last, &prev);
+        lastTake = 0;
+        prev = last;
+        last = i;
+        i += 1;
+        o += 4;
+        ++chars;
+        ++lines;
+        continue;
+      }
       hold = plan.hold;
       break;
     }
   }
   if (lastTake) lastTwo(lastTake, lastAt, &last, &prev);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
-  return BlockResult{i, o, chars, last, prev, hold};
+  BlockResult r{i, o, chars, last, prev, hold};
+  r.lines = lines;
+  return r;
 }
 
 [[ZK_AVX2]] BlockResult utf8To16Avx2(const unsigned char* in, std::size_t inLeft,
@@ -1063,7 +1108,7 @@ template <bool kBig, bool kNewline>
   const __m256i x3F = _mm256_set1_epi32(0x3F), x80 = _mm256_set1_epi32(0x80),
                 xC0 = _mm256_set1_epi32(0xC0);
   const __m256i xE0 = _mm256_set1_epi32(0xE0), x800 = _mm256_set1_epi32(0x800);
-  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0;
+  std::size_t i = 0, o = 0, chars = 0, last = 0, prev = 0, hold = 0, lines = 0;
   __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
   while (inLeft - i >= 34 && outLeft - o >= 64) {
     const unsigned char* p = in + i;
@@ -1155,10 +1200,29 @@ template <bool kBig, bool kNewline>
     i += 2 * units;
     o += n;
     chars += units;
+    if (kNewline && keep == kLfAsCrLf && hold == 1 && (kBig ? in[i] << 8 | in[i + 1] : in[i + 1] << 8 | in[i]) == 0x0A) {
+      // As in utf8To16Wide, with the 2 bytes of CR LF.
+      unsigned char* const r = out + o;
+      std::uint16_t beyond;
+      std::memcpy(&beyond, r + 16, 2);
+      held = _mm_alignr_epi8(_mm_cvtsi32_si128(beyond), held, 2);
+      r[0] = 0x0D;
+      r[1] = 0x0A;
+      prev = last;
+      last = i;
+      i += 2;
+      o += 2;
+      ++chars;
+      ++lines;
+      hold = 0;
+      continue;
+    }
     if (hold) break;
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), held);
-  return BlockResult{i, o, chars, last, prev, hold};
+  BlockResult r{i, o, chars, last, prev, hold};
+  r.lines = lines;
+  return r;
 }
 
 [[ZK_AVX2]] BlockResult utf16To8Avx2(const unsigned char* in, std::size_t inLeft,

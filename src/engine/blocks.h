@@ -34,13 +34,17 @@ namespace zk {
 // asking again (0 when the kernel ran out of input or room).
 struct BlockResult {
   std::size_t in = 0, out = 0, chars = 0, last = 0, prev = 0, hold = 0;
-  std::size_t lastOut = 0;  // Utf8MapKernel: where the last character's bytes begin,
-  std::size_t lines = 0;    // and how many LFs it took
+  std::size_t lastOut = 0;  // Utf8MapKernel: where the last character's bytes begin
+  std::size_t lines = 0;    // LFs taken that the caller counts units for
 };
 
 // With `newline` (line ends converted) the one line end that comes out as
 // itself is given as `keep` (LF when LF is written, U+2028 or U+2029 when
-// they are; 0 for none): it needs no stop.
+// they are; 0 for none): it needs no stop. `keep` may also be kLfAsCrLf:
+// every line end stops the SSSE3 kernels, but the AVX2 ones (and their
+// references) write an LF that stopped a step as CR LF themselves, count it
+// in `lines` and go on.
+constexpr std::uint32_t kLfAsCrLf = 0xFFFFFFFFu;
 //
 // UTF-8 to UTF-16 in the byte order `big`. Steps while 16 bytes can be read
 // and 32 written (the AVX2 steps: 32 and 80).

@@ -16,6 +16,8 @@
 // What a character leaves in the record therefore never has to be computed
 // here; only the positions, the counters, rawCode (which becomes the next
 // prevRawCode) and the ISO-2022-JP shift states are.
+#include <utility>
+
 #include "engine/engine.h"
 #include "engine/memo.h"
 #include "engine/simd.h"
@@ -638,16 +640,19 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
           --cooldown;
         }
         if (done.chars) {
-          pPrev = ip + done.prev;
+          // A kernel knows the character before its first only from its own steps.
+          pPrev = done.chars >= 2 ? ip + done.prev : pLast;
           pLast = ip + done.last;
           ip += done.in;
           op += done.out;
-          // The last character's output: one UTF-16 unit, or its UTF-8 bytes.
+          // The last character's output: one UTF-16 unit, or its UTF-8 bytes;
+          // CR LF for an LF the kernel wrote so.
           if constexpr (kOut == Out::kUtf16)
-            oLast = op - 2;
+            oLast = op - (kNewline && done.lines && *pLast == 0x0A ? 4 : 2);
           else
-            oLast = op - utf8LengthOf(unit16(pLast, kInBig));
+            oLast = op - (kNewline && done.lines && unit16(pLast, kInBig) == 0x0A ? 2 : utf8LengthOf(unit16(pLast, kInBig)));
           chars += static_cast<std::int32_t>(done.chars);
+          if constexpr (kNewline) extraUnits += static_cast<std::int32_t>(done.lines) * plan.lfExtraUnits;
           continue;
         }
       }
@@ -1155,6 +1160,18 @@ std::uint32_t keptLineEnd(const BulkPlan* plan) {
   return 0;
 }
 
+// When an LF comes out as CR LF, the AVX2 kernels write it themselves.
+void crLfKernels(BulkPlan* plan) {
+  unsigned char lf[2] = {0x0A, 0};
+  if (plan->src == BulkSrc::kUtf16 && plan->inBig) std::swap(lf[0], lf[1]);
+  const std::uint64_t e = memoProbe(plan->memo, 0x0A, lf, plan->src == BulkSrc::kUtf8 ? 1 : 2);
+  const std::uint32_t want = !plan->utf16Out ? 0x0A0D : plan->outBig ? 0x0A000D00u : 0x000A000Du;
+  if ((e & memo::kReady) && memo::lenOf(e) == (plan->utf16Out ? 4 : 2) && memo::bytesOf(e) == want) {
+    plan->keepLineEnd = kLfAsCrLf;
+    plan->lfExtraUnits = memo::unitsOf(e) - 1;
+  }
+}
+
 }  // namespace
 
 BulkPlan::~BulkPlan() { memoRelease(memo); }
@@ -1237,6 +1254,7 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
     else
       plan->asciiOn = fromUtf8 ? plan->to16 == nullptr : plan->to8 == nullptr;
     plan->keepLineEnd = plan->newline ? keptLineEnd(plan) : 0;
+    if (plan->newline && plan->keepLineEnd == 0) crLfKernels(plan);
   } else {
     plan->asciiOn = plan->memo->asciiPlain;
     plan->asciiWidth = plan->memo->asciiWidth;

@@ -241,7 +241,8 @@ TEST_P(Shipped, DecodesAsPythonAndEveryCodeComesBackThroughUtf8) {
 // Long text converts as its characters do one by one (short calls take the
 // general path), bases of JIS X 0213 pairs included: with and without their
 // combining mark, at either place of a two-character step, next to ASCII
-// runs of every length; and with line ends converted to CR LF.
+// runs of every length; and with line ends converted to CR LF. From UTF-8,
+// and from UTF-16 (to UTF-8 as well).
 TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
   shippedDir();
   const std::vector<std::string> units = {
@@ -250,16 +251,19 @@ TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
       "\uff76", "\u00e6\u0300", "ab",     "(x, y);",      "sixteen bytes ok",
       "\u0300"};  // a mark alone, so that the loops know it by itself
   const CconvDstOptions crlf{1, 0, 0, 0, {}, 1, 1, 0};
+  for (const std::string source : {"UTF-8", "UTF-16"})
   for (const CconvDstOptions* dst : {&kDstBE, &crlf})
-    for (const char* target : {"Shift_JIS-2004", "EUC-JIS-2004", "UTF-16", "ISO-10646-UCS-2"}) {
+    for (const char* target : {"Shift_JIS-2004", "EUC-JIS-2004", "UTF-16", "ISO-10646-UCS-2", "UTF-8"}) {
+      if (source == target) continue;
       Bytes text, want, unpaired;  // unpaired: the text without the pairs
       std::int32_t inChars = 0, outChars = 0;
       unsigned seed = 7;
       for (int i = 0; i < 3000; ++i) {
         seed = seed * 1103515245u + 12345u;
         const std::string& u = units[(seed >> 16) % units.size()];
-        const Bytes b(u.begin(), u.end());
-        const ConvertResult one = convert(target, "UTF-8", b, &kSrcBE, dst);
+        Bytes b(u.begin(), u.end());
+        if (source == "UTF-16") b = convert("UTF-16", "UTF-8", b, &kSrcBE, &kDstBE).out;
+        const ConvertResult one = convert(target, source.c_str(), b, &kSrcBE, dst);
         ASSERT_EQ(one.status, CCONV_OK) << target << " " << u;
         text = text + b;
         want = want + one.out;
@@ -268,15 +272,15 @@ TEST(ShippedDirectory, LongTextAsItsCharactersAloneWithPairs) {
         inChars += one.inChars;
         outChars += one.outChars;
       }
-      const ConvertResult all = convert(target, "UTF-8", text, &kSrcBE, dst);
-      EXPECT_EQ(hex(all.out), hex(want)) << target;
+      const ConvertResult all = convert(target, source.c_str(), text, &kSrcBE, dst);
+      EXPECT_EQ(hex(all.out), hex(want)) << source << " to " << target;
       EXPECT_EQ(std::make_pair(all.inChars, all.outChars), std::make_pair(inChars, outChars))
-          << target;
+          << source << " to " << target;
       // In pieces, loops end anywhere: nothing is written past outPos (checked
       // by convert). Without the pairs, as a piece may end inside one.
-      EXPECT_EQ(hex(convert(target, "UTF-8", unpaired, &kSrcBE, dst, 61).out),
-                hex(convert(target, "UTF-8", unpaired, &kSrcBE, dst).out))
-          << target;
+      EXPECT_EQ(hex(convert(target, source.c_str(), unpaired, &kSrcBE, dst, 61).out),
+                hex(convert(target, source.c_str(), unpaired, &kSrcBE, dst).out))
+          << source << " to " << target;
     }
   // ISO-2022-JP keeps a designation from character to character, so its text
   // is not the sum of its units. In pieces under 32 bytes every character

@@ -67,17 +67,19 @@ void sameBlocks(Fn vec, Fn ref, const Bytes& in, std::size_t align, std::size_t 
   const zk::BlockResult ra = vec(src.data() + align, in.size(), a.data() + align % 16, room, big, newline, keep);
   const zk::BlockResult rb = ref(src.data() + align, in.size(), b.data() + align % 16, room, big, newline, keep);
   const auto same = ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.hold == rb.hold &&
-                    (ra.chars < 2 || (ra.last == rb.last && ra.prev == rb.prev));
+                    ra.lines == rb.lines && (ra.chars < 2 || (ra.last == rb.last && ra.prev == rb.prev));
   ASSERT_TRUE(same) << "align " << align << " length " << in.size() << " room " << room;
   ASSERT_EQ(a, b) << "align " << align << " length " << in.size() << " room " << room;
 }
 
 // What any UTF-8 to UTF-16 kernel took must be whole well-formed characters
-// of one to three bytes, written as their units, none of them a line end
-// that stops, a combining mark, or (but ASCII) followed by what may start one.
+// of one to three bytes, written as their units (an LF as CR LF under
+// kLfAsCrLf), none of them a line end that stops, a combining mark, or (but
+// ASCII) followed by what may start one.
 void tookOnlyPlainCharacters(const Bytes& in, const zk::BlockResult& r, const unsigned char* out,
                              bool big, bool newline, std::uint32_t keep) {
-  std::size_t at = 0, k = 0;
+  std::size_t at = 0, k = 0, chars = 0, lines = 0;
+  const auto unitAt = [&](std::size_t i) { return big ? out[2 * i] << 8 | out[2 * i + 1] : out[2 * i + 1] << 8 | out[2 * i]; };
   while (at < r.in) {
     const std::uint32_t b = in[at], len = b < 0x80                ? 1
                                           : b >= 0xC0 && b < 0xE0 ? 2
@@ -90,14 +92,23 @@ void tookOnlyPlainCharacters(const Bytes& in, const zk::BlockResult& r, const un
       u = (u << 6) | (in[at + j] & 0x3F);
     }
     ASSERT_FALSE(u == 0x309A || (u >= 0x2E5 && u <= 0x301)) << "at " << at;
+    at += len;
+    ++chars;
+    if (newline && keep == zk::kLfAsCrLf && u == 0x0A) {
+      ASSERT_EQ(unitAt(k), 0x0Du) << "at " << at;
+      ASSERT_EQ(unitAt(k + 1), 0x0Au) << "at " << at;
+      k += 2;
+      ++lines;
+      continue;
+    }
     ASSERT_FALSE(newline && u != keep && (u == 0x0A || u == 0x0D || u == 0x2028 || u == 0x2029))
         << "at " << at;
-    ASSERT_EQ(big ? out[2 * k] << 8 | out[2 * k + 1] : out[2 * k + 1] << 8 | out[2 * k], u)
-        << "at " << at;
-    at += len;
+    ASSERT_EQ(unitAt(k), u) << "at " << at;
     ++k;
   }
-  ASSERT_EQ(k, r.chars);
+  ASSERT_EQ(chars, r.chars);
+  ASSERT_EQ(lines, r.lines);
+  ASSERT_EQ(2 * k, r.out);
   const Bytes next(in.begin() + static_cast<long>(r.in),
                    in.begin() + static_cast<long>(std::min(r.in + 3, in.size())));
   if (r.chars && in[r.in - 1] >= 0x80 && !next.empty()) {  // (no pair starts with ASCII)
@@ -113,7 +124,8 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
   std::mt19937 rnd(14);
   for (int round = 0; round < 300; ++round) {
     const bool big = round & 1, newline = round & 2;
-    const std::uint32_t keep = (round >> 2) % 3 ? 0x0A + ((round >> 2) % 3 - 1) * (0x2028 - 0x0A) : 0;
+    const std::uint32_t keeps[] = {0, 0x0A, 0x2028, zk::kLfAsCrLf};
+    const std::uint32_t keep = keeps[(round >> 2) % 4];
     for (std::size_t align = 0; align < 16; ++align) {
       Bytes u8 = randomUtf8(rnd, rnd() % 24);  // 0 to 23 characters: around 16 bytes and more
       if (round % 4 == 3) {  // 16 ASCII bytes or more with a line end among them
@@ -129,6 +141,8 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
       Bytes w = randomUtf8(rnd, rnd() % 64);
       if (round % 5 == 0)
         w.insert(w.begin() + static_cast<long>(rnd() % (w.size() + 1)), 32 + rnd() % 40, 'a');
+      for (std::size_t k = rnd() % 4; k; --k)  // lines, some of them one character long
+        w.insert(w.begin() + static_cast<long>(rnd() % (w.size() + 1)), {'\n', 'x', '\n'});
       sameBlocks(wide, &zk::utf8To16WideScalar, w, align, 64 + rnd() % 96, big, newline, keep);
       Bytes got(w.size() * 2 + 200);
       const zk::BlockResult r =
@@ -143,6 +157,10 @@ TEST(BlockKernels, AgreeWithScalarReferences) {
         }
         w16.insert(w16.begin() + static_cast<long>(2 * (rnd() % (w16.size() / 2 + 1))), run.begin(),
                    run.end());
+      }
+      for (std::size_t k = rnd() % 4; k; --k) {
+        const unsigned char lf[] = {static_cast<unsigned char>(big ? 0 : '\n'), static_cast<unsigned char>(big ? '\n' : 0)};
+        w16.insert(w16.begin() + static_cast<long>(2 * (rnd() % (w16.size() / 2 + 1))), lf, lf + 2);
       }
       sameBlocks(wide8, &zk::utf16To8WideScalar, w16, align, 48 + rnd() % 64, big, newline, keep);
     }
