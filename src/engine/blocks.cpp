@@ -564,6 +564,47 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
   return r;
 }
 
+namespace {
+
+// What the UTF-16 reader may take as the start of a pair's mark.
+inline bool mayStartMark16(std::uint32_t u) { return u == 0x309A || u - 0x2E5u <= 0x301u - 0x2E5u; }
+
+}  // namespace
+
+BlockResult utf16MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, const std::uint16_t* ucs) {
+  BlockResult r;
+  while (inLeft - r.in >= 66 && outLeft - r.out >= 64) {
+    const unsigned char* const w = in + r.in;
+    std::size_t k = 0;
+    while (k < 32) {
+      const std::uint32_t u = unitAt(w + 2 * k, big);
+      if (u - 0xD800u < 0x800u || ucs[u] == 0) break;
+      ++k;
+    }
+    bool stopped = k < 32;
+    // A possible pair base stays behind when a mark may follow it.
+    if (k && mayStartMark16(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
+      --k;
+      stopped = true;
+    }
+    if (k == 0) break;
+    for (std::size_t j = 0; j < k; ++j) {
+      const std::uint32_t u = unitAt(w + 2 * j, big), d = ucs[u];
+      r.prev = j ? r.in + 2 * j - 2 : r.last;
+      r.last = r.in + 2 * j;
+      r.lastOut = r.out;
+      r.lines += u == 0x0A;
+      out[r.out++] = static_cast<unsigned char>(d);
+      if (d > 0xFF) out[r.out++] = static_cast<unsigned char>(d >> 8);
+    }
+    r.in += 2 * k;
+    r.chars += k;
+    if (stopped) break;
+  }
+  return r;
+}
+
 #if ZK_BLOCKS_SSSE3
 
 namespace {
@@ -1360,6 +1401,50 @@ template <bool kBig, bool kNewline>
   return r;
 }
 
+// utf16MapScalar 32 units a step: the units (byte-swapped for big endian)
+// widened to 32-bit lanes for two gathers of 16, the zero bytes of the
+// values squeezed out as in utf8MapAvx512. The next window follows unless a
+// lane stops, so steps overlap as long as none does.
+[[ZK_AVX512]] BlockResult utf16MapAvx512(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                         std::size_t outLeft, bool big, const std::uint16_t* ucs) {
+  BlockResult r;
+  const __m512i swap = _mm512_set_epi8(62, 63, 60, 61, 58, 59, 56, 57, 54, 55, 52, 53, 50, 51, 48, 49, 46, 47, 44,
+                                       45, 42, 43, 40, 41, 38, 39, 36, 37, 34, 35, 32, 33, 30, 31, 28, 29, 26, 27,
+                                       24, 25, 22, 23, 20, 21, 18, 19, 16, 17, 14, 15, 12, 13, 10, 11, 8, 9, 6, 7,
+                                       4, 5, 2, 3, 0, 1);
+  const __m512i xF800 = _mm512_set1_epi16(static_cast<short>(0xF800)),
+                xD800 = _mm512_set1_epi16(static_cast<short>(0xD800)), lf = _mm512_set1_epi16(0x0A);
+  while (inLeft - r.in >= 66 && outLeft - r.out >= 64) {
+    const unsigned char* const w = in + r.in;
+    __m512i u = _mm512_loadu_si512(w);
+    if (big) u = _mm512_permutexvar_epi8(swap, u);
+    const __m512i g0 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(u)), ucs, 2);
+    const __m512i g1 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)), ucs, 2);
+    const __m512i d = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(g0)), _mm512_cvtepi32_epi16(g1), 1);
+    const __mmask32 stop = _mm512_cmpeq_epi16_mask(_mm512_and_si512(u, xF800), xD800) | _mm512_testn_epi16_mask(d, d);
+    std::uint32_t k = stop ? _tzcnt_u32(stop) : 32;
+    bool stopped = stop != 0;
+    if (k && mayStartMark16(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
+      --k;
+      stopped = true;
+    }
+    if (k == 0) break;
+    const std::uint64_t kept = _mm512_test_epi8_mask(d, d) & _bzhi_u64(~std::uint64_t{0}, 2 * k);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(_mm_popcnt_u64(kept));
+    _mm512_mask_storeu_epi8(out + r.out, _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(bytes)),
+                            _mm512_maskz_compress_epi8(kept, d));
+    r.prev = k >= 2 ? r.in + 2 * k - 4 : r.last;
+    r.last = r.in + 2 * k - 2;
+    r.out += bytes;
+    r.lastOut = r.out - 1 - ((kept >> (2 * k - 1)) & 1);
+    r.lines += static_cast<std::size_t>(_mm_popcnt_u32(_mm512_cmpeq_epi16_mask(u, lf) & _bzhi_u32(~0u, k)));
+    r.in += 2 * k;
+    r.chars += k;
+    if (stopped) break;
+  }
+  return r;
+}
+
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -1395,6 +1480,7 @@ Utf16To8Kernel utf16To8Vector() {
 Utf16To8Kernel utf16To8Ssse3Only() { return haveSsse3() ? utf16To8Ssse3 : nullptr; }
 Utf16To8Kernel utf16To8Avx2Only() { return haveAvx2() ? utf16To8Avx2 : nullptr; }
 Utf8MapKernel utf8MapVector() { return haveAvx512() ? utf8MapAvx512 : nullptr; }
+Utf16MapKernel utf16MapVector() { return haveAvx512() ? utf16MapAvx512 : nullptr; }
 
 #else
 
@@ -1405,6 +1491,7 @@ Utf16To8Kernel utf16To8Vector() { return nullptr; }
 Utf16To8Kernel utf16To8Ssse3Only() { return nullptr; }
 Utf16To8Kernel utf16To8Avx2Only() { return nullptr; }
 Utf8MapKernel utf8MapVector() { return nullptr; }
+Utf16MapKernel utf16MapVector() { return nullptr; }
 
 #endif
 

@@ -91,6 +91,16 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
 // The AVX-512 version (with VBMI2), or null when the processor lacks it.
 Utf8MapKernel utf8MapVector();
 
+// The same from UTF-16 in the byte order `big`: 32 units a step, while 66
+// bytes can be read and 64 written. Stops before a surrogate, a character
+// the table lacks, and a possible pair base before what may start a mark
+// (U+309A, U+02E5 to U+0301).
+using Utf16MapKernel = BlockResult (*)(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                                       std::size_t outLeft, bool big, const std::uint16_t* ucs);
+BlockResult utf16MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
+                           std::size_t outLeft, bool big, const std::uint16_t* ucs);
+Utf16MapKernel utf16MapVector();
+
 }  // namespace zk
 
 #endif

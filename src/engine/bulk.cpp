@@ -697,6 +697,33 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
         }
       }
 
+      if constexpr (!K::kIdentity && !K::kIsoOut && kSrc == BulkSrc::kUtf16) {
+        // Windows of UTF-16 through the code-point table, when the processor
+        // has the kernel; after one that took nothing, a few characters go
+        // one by one first.
+        if (plan.map16 && mapWait == 0 && !(kNewline && ip == lfDropsAt)) {
+          const BlockResult r = plan.map16(ip, static_cast<std::size_t>(inEnd - ip), op,
+                                           static_cast<std::size_t>(outEnd - op), kInBig,
+                                           reinterpret_cast<const std::uint16_t*>(m->ucs));
+          if (r.chars) {
+            pPrev = r.chars >= 2 ? ip + r.prev : pLast;
+            pLast = ip + r.last;
+            oLast = op + r.lastOut;
+            ip += r.in;
+            op += r.out;
+            chars += static_cast<std::int32_t>(r.chars);
+            if constexpr (kNewline) {
+              if (r.lines)
+                extraUnits += static_cast<std::int32_t>(r.lines) * (memo::unitsOf(memoGet(m, 0x0A)) - 1);
+            }
+            continue;
+          }
+          mapWait = 8;
+        } else if (mapWait) {
+          --mapWait;
+        }
+      }
+
       if constexpr (!K::kIdentity && kSrc == BulkSrc::kUtf8) {
         // Runs of three-byte characters (kana and kanji) in a tighter loop,
         // with the short ASCII runs between them.
@@ -1225,9 +1252,12 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
   // as three or four, so the kernel would stop at nearly every character.
   const bool unicodeTarget =
       encode == constUtf8 || encode == constUtf16 || encode == constUcs2 || encode == constUcs4;
-  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, !unicodeTarget, reserve);
+  plan->memo = memoAcquire(rec, plan->src, plan->isoTarget, dense, !unicodeTarget && !plan->isoTarget, reserve);
   if (!plan->memo) return false;
-  if (plan->memo->ucs) plan->map = utf8MapVector();
+  if (plan->memo->ucs) {
+    if (plan->src == BulkSrc::kUtf8) plan->map = utf8MapVector();
+    else plan->map16 = utf16MapVector();
+  }
   if (plan->identity) {
     // The block kernels, looked up once per process (a race looks them up twice).
     static std::atomic<int> vectorState{0};

@@ -141,6 +141,7 @@ struct BulkPlan {
   Utf8To16Kernel to16 = nullptr;  // Unicode to Unicode: block kernels, when the
   Utf16To8Kernel to8 = nullptr;   // processor has them
   Utf8MapKernel map = nullptr;    // UTF-8 to a target with a code-point table in the memo
+  Utf16MapKernel map16 = nullptr; // the same from UTF-16
   std::uint32_t keepLineEnd = 0;  // the line end written as itself, if any, or kLfAsCrLf
   std::int32_t lfExtraUnits = 0;  // with kLfAsCrLf: the units an LF counts beyond one
   std::int32_t asciiWidth = 1;

@@ -191,11 +191,11 @@ std::uint64_t fill(Memo* m, std::uint32_t key, const unsigned char* bytes, std::
   // LF with line ends converted goes into the code-point table too: the
   // bulk loop counts the units it adds.
   const bool lf = key == 0x0A && (e & memo::kRawLf) && (e & memo::kReady);
-  if (m->dense && key < 0x10000 && (e & memo::kFast || lf)) {
+  if ((m->dense || m->ucs) && key < 0x10000 && (e & memo::kFast || lf)) {
     const std::uint32_t bytes = memo::bytesOf(e);
     const std::int32_t len = memo::lenOf(e);
     // Possible pair bases too: the loop looks at what follows every character it takes.
-    if (!lf && key >= 0x800 && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
+    if (m->dense && !lf && key >= 0x800 && ((len == 1 && bytes != 0) || (len == 2 && (bytes >> 8) != 0)))
       m->dense[denseIndex(key >> 12, 0x80 | ((key >> 6) & 0x3F), 0x80 | (key & 0x3F))].store(
           static_cast<std::uint16_t>(bytes), std::memory_order_relaxed);
     // Not the combining marks of pairs: the kernel stops at them.
@@ -292,13 +292,12 @@ Memo* createMemo(const CconvRecord* rec, const MemoKey& key, std::uint32_t epoch
       freeMemo(m);
       return nullptr;
     }
-    if (codePoints && utf8MapVector()) {
-      m->ucs = static_cast<std::atomic<std::uint16_t>*>(
-          std::calloc(0x10001, sizeof(std::atomic<std::uint16_t>)));
-      if (!m->ucs) {
-        freeMemo(m);
-        return nullptr;
-      }
+  }
+  if (codePoints && (src == BulkSrc::kUtf8 ? dense && utf8MapVector() : src == BulkSrc::kUtf16 && utf16MapVector())) {
+    m->ucs = static_cast<std::atomic<std::uint16_t>*>(std::calloc(0x10001, sizeof(std::atomic<std::uint16_t>)));
+    if (!m->ucs) {
+      freeMemo(m);
+      return nullptr;
     }
   }
   m->classLock.clear();

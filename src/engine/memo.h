@@ -99,9 +99,10 @@ struct Memo {
   // loop needs no decoding; two bytes an entry keep the kanji a text uses in
   // few cache lines.
   std::atomic<std::uint16_t>* dense;
-  // Beside it, when the processor has the kernel that reads it
-  // (utf8MapVector), the same by code point for every character below
-  // U+10000, ASCII included, whose bytes are one or two nonzero ones.
+  // Beside it (or alone, from UTF-16), when the processor has the kernel
+  // that reads it (utf8MapVector, utf16MapVector), the same by code point
+  // for every character below U+10000, ASCII included, whose bytes are one
+  // or two nonzero ones.
   std::atomic<std::uint16_t>* ucs;
   std::atomic<std::uint32_t> classCount;
   MemoOutClass classes[kMemoMaxClasses];

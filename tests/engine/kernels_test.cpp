@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "engine/blocks.h"
@@ -249,6 +250,62 @@ TEST(BlockKernels, MapKernelAgreesWithItsReferenceAndTheTable) {
     ASSERT_TRUE(ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.lines == rb.lines &&
                 (ra.chars < 1 || (ra.last == rb.last && ra.lastOut == rb.lastOut)) && (ra.chars < 2 || ra.prev == rb.prev))
         << "round " << round << ": in " << ra.in << "/" << rb.in << " chars " << ra.chars << "/" << rb.chars << " out " << ra.out << "/" << rb.out << " last " << ra.last << "/" << rb.last << " prev " << ra.prev << "/" << rb.prev << " lastOut " << ra.lastOut << "/" << rb.lastOut << " lines " << ra.lines << "/" << rb.lines;
+    ASSERT_EQ(a, b) << "round " << round;
+  }
+  if (!map) GTEST_SKIP() << "no AVX-512: only the reference was checked";
+}
+
+// The same from UTF-16: what was taken must be units in the table, no
+// surrogate, written as their bytes, and not a possible pair base before
+// what may start a mark; the vector version must agree with the reference.
+TEST(BlockKernels, Utf16MapKernelAgreesWithItsReferenceAndTheTable) {
+  const zk::Utf16MapKernel map = zk::utf16MapVector();
+  std::mt19937 rnd(17);
+  static const std::uint32_t kOdd[] = {0x304B, 0x309A, 0x00E6, 0x0300, 0x02E9, 0x02E5, 0x02F0,
+                                       0xD800, 0xDC00, 0x0A,   0x0D,   0x00,   0xFFFF};
+  for (int round = 0; round < 400; ++round) {
+    const bool big = round & 1;
+    const std::vector<std::uint16_t> t = randomTable(rnd);
+    std::vector<std::uint32_t> units;
+    while (units.size() < 33 + rnd() % 150) {
+      const std::uint32_t r = rnd() % 40;
+      if (r < 10) {
+        for (std::size_t n = r < 2 ? 32 + rnd() % 40 : 1 + rnd() % 6; n; --n) units.push_back(0x20 + rnd() % 0x5F);
+      } else {
+        units.push_back(r < 34 ? 0x80 + rnd() % 0xFF80 : kOdd[rnd() % std::size(kOdd)]);
+      }
+    }
+    Bytes in;
+    for (const std::uint32_t u : units) {
+      in.push_back(static_cast<unsigned char>(big ? u >> 8 : u));
+      in.push_back(static_cast<unsigned char>(big ? u : u >> 8));
+    }
+    const std::size_t room = 64 + rnd() % 200;
+    Bytes a(room + 64, 0xA5), b = a;
+    const zk::BlockResult rb = zk::utf16MapScalar(in.data(), in.size(), b.data(), room, big, t.data());
+    std::size_t o = 0, lines = 0;
+    for (std::size_t k = 0; k < rb.chars; ++k) {
+      const std::uint32_t u = units[k];
+      ASSERT_TRUE((u < 0xD800 || u > 0xDFFF) && t[u]) << "unit " << k;
+      ASSERT_EQ(b[o++], t[u] & 0xFF) << "unit " << k;
+      if (t[u] > 0xFF) {
+        ASSERT_EQ(b[o++], t[u] >> 8) << "unit " << k;
+      }
+      lines += u == 0x0A;
+    }
+    ASSERT_EQ(std::make_tuple(rb.in, rb.out, rb.lines), std::make_tuple(2 * rb.chars, o, lines));
+    if (rb.chars) {
+      const std::uint32_t next = units[rb.chars];
+      ASSERT_FALSE((next == 0x309A || (next >= 0x2E5 && next <= 0x301)) &&
+                   (units[rb.chars - 1] == 0x304B || units[rb.chars - 1] == 0x00E6 || units[rb.chars - 1] == 0x02E9))
+          << "a pair base before a mark";
+    }
+    ASSERT_TRUE(std::all_of(b.begin() + static_cast<long>(rb.out), b.end(), [](unsigned char c) { return c == 0xA5; }));
+    if (!map) continue;
+    const zk::BlockResult ra = map(in.data(), in.size(), a.data(), room, big, t.data());
+    ASSERT_TRUE(ra.in == rb.in && ra.out == rb.out && ra.chars == rb.chars && ra.lines == rb.lines &&
+                (ra.chars < 1 || (ra.last == rb.last && ra.lastOut == rb.lastOut)) && (ra.chars < 2 || ra.prev == rb.prev))
+        << "round " << round << ": chars " << ra.chars << "/" << rb.chars << " out " << ra.out << "/" << rb.out;
     ASSERT_EQ(a, b) << "round " << round;
   }
   if (!map) GTEST_SKIP() << "no AVX-512: only the reference was checked";
