@@ -356,6 +356,9 @@ int main(int argc, char** argv) {
     registerPair(shape, kUtf16, kUtf8);
     registerPair(shape, euc, cp932);
     registerPair(shape, cp932, euc);
+    // Windows' own UTF-16 and its Japanese code page.
+    registerPair(shape, kUtf16, cp932);
+    registerPair(shape, cp932, kUtf16);
   }
   for (const Enc& e : kJapanese) {
     benchmark::RegisterBenchmark((std::string("zrkvt16/detect ") + e.label).c_str(), benchZkDetect, e);

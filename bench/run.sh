@@ -57,7 +57,9 @@ big.utf8 UTF-8 ISO-2022-JP UTF-8 ISO-2022-JP
 big.utf8 UTF-8 UTF-16LE UTF-8 UTF-16LE
 big.u16 UTF-16LE UTF-8 UTF-16LE UTF-8
 big.euc EUC-JP CP932 EUC-JP windows-31j
-big.sjis CP932 EUC-JP windows-31j EUC-JP"
+big.sjis CP932 EUC-JP windows-31j EUC-JP
+big.u16 UTF-16LE CP932 UTF-16LE windows-31j
+big.sjis CP932 UTF-16LE windows-31j UTF-16LE"
 
 PROC=""
 n=0
