@@ -501,6 +501,25 @@ template <BulkSrc kSrc, bool kInBig>
   }
 }
 
+// The loop's bookkeeping after a map kernel took r.chars characters at ip
+// (prev, last and lastOut: the last two characters and where the last one's
+// bytes begin).
+template <bool kNewline>
+[[gnu::always_inline]] inline void tookMapped(const BlockResult& r, const Memo* m, const unsigned char*& ip,
+                                              unsigned char*& op, const unsigned char*& prev,
+                                              const unsigned char*& last, unsigned char*& lastOut,
+                                              std::int32_t& chars, std::int32_t& extraUnits) {
+  prev = r.chars >= 2 ? ip + r.prev : last;
+  last = ip + r.last;
+  lastOut = op + r.lastOut;
+  ip += r.in;
+  op += r.out;
+  chars += static_cast<std::int32_t>(r.chars);
+  if constexpr (kNewline) {
+    if (r.lines) extraUnits += static_cast<std::int32_t>(r.lines) * (memo::unitsOf(memoGet(m, 0x0A)) - 1);
+  }
+}
+
 template <BulkSrc kSrc, Out kOut, bool kNewline, bool kInBig, bool kOutBig>
 void run(CconvRecord* rec, const BulkPlan& plan) {
   using K = Kernel<kSrc, kOut, kNewline>;
@@ -706,16 +725,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                                            static_cast<std::size_t>(outEnd - op), kInBig,
                                            reinterpret_cast<const std::uint16_t*>(m->ucs));
           if (r.chars) {
-            pPrev = r.chars >= 2 ? ip + r.prev : pLast;
-            pLast = ip + r.last;
-            oLast = op + r.lastOut;
-            ip += r.in;
-            op += r.out;
-            chars += static_cast<std::int32_t>(r.chars);
-            if constexpr (kNewline) {
-              if (r.lines)
-                extraUnits += static_cast<std::int32_t>(r.lines) * (memo::unitsOf(memoGet(m, 0x0A)) - 1);
-            }
+            tookMapped<kNewline>(r, m, ip, op, pPrev, pLast, oLast, chars, extraUnits);
             continue;
           }
           mapWait = 8;
@@ -745,16 +755,7 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
                     plan.map(ip, static_cast<std::size_t>(inEnd - ip), op, static_cast<std::size_t>(outEnd - op),
                              reinterpret_cast<const std::uint16_t*>(m->ucs));
                 if (r.chars) {
-                  prev = r.chars >= 2 ? ip + r.prev : last;
-                  last = ip + r.last;
-                  lastOut = op + r.lastOut;
-                  ip += r.in;
-                  op += r.out;
-                  chars += static_cast<std::int32_t>(r.chars);
-                  if constexpr (kNewline) {
-                    if (r.lines)
-                      extraUnits += static_cast<std::int32_t>(r.lines) * (memo::unitsOf(memoGet(m, 0x0A)) - 1);
-                  }
+                  tookMapped<kNewline>(r, m, ip, op, prev, last, lastOut, chars, extraUnits);
                 } else {
                   mapWait = 8;
                 }
