@@ -29,7 +29,7 @@ done
 
 ZK_BENCH_CORPUS="$WORK/corpus-kanji.utf8" ZK_BENCH_PROSE="$WORK/corpus-prose.utf8" \
   ZK_BENCH_ASCII="$WORK/corpus-ascii.utf8" "$BUILD/zk_bench" \
-  --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_enable_random_interleaving=true --benchmark_min_time=0.3 \
   --benchmark_format=console --benchmark_out="$WORK/bench.json" --benchmark_out_format=json >&2
 
