@@ -1320,6 +1320,24 @@ template <bool kBig, bool kNewline>
   return !stopped;
 }
 
+// For each ASCII byte, itself where the table gives it as itself, else a
+// byte that matches neither it nor it | 0x80 (the bytes that look it up):
+// permutex2var with these and a window of bytes gives the window back where
+// all of it comes out as itself.
+[[ZK_AVX512]] inline void asciiSelf(const std::uint16_t* ucs, __m512i self[2]) {
+  for (int h = 0; h < 2; ++h) {
+    const __m512i iota = _mm512_add_epi8(
+        _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+                        40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+                        17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0),
+        _mm512_set1_epi8(static_cast<char>(64 * h)));
+    const __m512i lo = _mm512_loadu_si512(ucs + 64 * h), hi = _mm512_loadu_si512(ucs + 64 * h + 32);
+    const __mmask64 same = static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(lo, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(iota)))) |
+                           static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(hi, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(iota, 1)))) << 32;
+    self[h] = _mm512_mask_blend_epi8(same, _mm512_xor_si512(iota, _mm512_set1_epi8(0x40)), iota);
+  }
+}
+
 // utf8MapScalar 64 bytes a step: the characters' starts as a bit mask, their
 // bytes gathered to the front of three vectors (byte 0, 1 and 2 of each),
 // the code points worked out in 16-bit lanes, their table values fetched
@@ -1333,21 +1351,9 @@ template <bool kBig, bool kNewline>
                 bE0 = _mm512_set1_epi8(static_cast<char>(0xE0)), bF0 = _mm512_set1_epi8(static_cast<char>(0xF0));
   const __m512i w3F = _mm512_set1_epi16(0x3F), w1F = _mm512_set1_epi16(0x1F), wE0 = _mm512_set1_epi16(0xE0),
                 w80 = _mm512_set1_epi16(0x80), w800 = _mm512_set1_epi16(0x800);
-  // ASCII that the table gives as itself, byte by byte: windows of nothing
-  // else are copied.
+  // ASCII that the table gives as itself: windows of nothing else are copied.
   __m512i self[2];
-  for (int h = 0; h < 2; ++h) {
-    const __m512i iota = _mm512_add_epi8(
-        _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
-                        40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
-                        17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0),
-        _mm512_set1_epi8(static_cast<char>(64 * h)));
-    const __m512i lo = _mm512_loadu_si512(ucs + 64 * h), hi = _mm512_loadu_si512(ucs + 64 * h + 32);
-    const __mmask64 same = static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(lo, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(iota)))) |
-                           static_cast<__mmask64>(_mm512_cmpeq_epi16_mask(hi, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(iota, 1)))) << 32;
-    // (x ^ 0x40 matches neither x nor x | 0x80, the bytes that look it up)
-    self[h] = _mm512_mask_blend_epi8(same, _mm512_xor_si512(iota, _mm512_set1_epi8(0x40)), iota);
-  }
+  asciiSelf(ucs, self);
   while (inLeft - r.in >= 72 && outLeft - r.out >= 64) {
     const unsigned char* const w = in + r.in;
     const __m512i v = _mm512_loadu_si512(w), v1 = _mm512_loadu_si512(w + 1), v2 = _mm512_loadu_si512(w + 2);
@@ -1413,11 +1419,29 @@ template <bool kBig, bool kNewline>
                                        24, 25, 22, 23, 20, 21, 18, 19, 16, 17, 14, 15, 12, 13, 10, 11, 8, 9, 6, 7,
                                        4, 5, 2, 3, 0, 1);
   const __m512i xF800 = _mm512_set1_epi16(static_cast<short>(0xF800)),
-                xD800 = _mm512_set1_epi16(static_cast<short>(0xD800)), lf = _mm512_set1_epi16(0x0A);
+                xD800 = _mm512_set1_epi16(static_cast<short>(0xD800)), lf = _mm512_set1_epi16(0x0A),
+                x80 = _mm512_set1_epi16(0x80);
+  __m512i self[2];
+  asciiSelf(ucs, self);
   while (inLeft - r.in >= 66 && outLeft - r.out >= 64) {
     const unsigned char* const w = in + r.in;
     __m512i u = _mm512_loadu_si512(w);
     if (big) u = _mm512_permutexvar_epi8(swap, u);
+    if (_mm512_cmpge_epu16_mask(u, x80) == 0) {
+      // ASCII: narrowed, and written whole when the table gives it as itself.
+      const __m512i a = _mm512_castsi256_si512(_mm512_cvtepi16_epi8(u));
+      if ((_mm512_cmpneq_epi8_mask(_mm512_permutex2var_epi8(self[0], a, self[1]), a) & 0xFFFFFFFFu) == 0) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r.out), _mm512_castsi512_si256(a));
+        r.lines += static_cast<std::size_t>(_mm_popcnt_u32(_mm512_cmpeq_epi16_mask(u, lf)));
+        r.prev = r.in + 60;
+        r.last = r.in + 62;
+        r.lastOut = r.out + 31;
+        r.in += 64;
+        r.out += 32;
+        r.chars += 32;
+        continue;
+      }
+    }
     const __m512i g0 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(u)), ucs, 2);
     const __m512i g1 = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(u, 1)), ucs, 2);
     const __m512i d = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(g0)), _mm512_cvtepi32_epi16(g1), 1);

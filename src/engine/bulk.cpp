@@ -585,6 +585,24 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
     int mapWait = 0;  // characters to go one by one before the map kernel is asked again
     while (fastOk && ip <= inSafe && op <= outSafe) {
       const std::uint32_t b = ip[0];
+      if constexpr (!K::kIdentity && !K::kIsoOut && kSrc == BulkSrc::kUtf16) {
+        // Windows of UTF-16 through the code-point table, ASCII included, when
+        // the processor has the kernel; after one that took nothing, a few
+        // characters go one by one first.
+        if (plan.map16 && mapWait == 0 && !(kNewline && ip == lfDropsAt)) {
+          const BlockResult r = plan.map16(ip, static_cast<std::size_t>(inEnd - ip), op,
+                                           static_cast<std::size_t>(outEnd - op), kInBig,
+                                           reinterpret_cast<const std::uint16_t*>(m->ucs));
+          if (r.chars) {
+            tookMapped<kNewline>(r, m, ip, op, pPrev, pLast, oLast, chars, extraUnits);
+            continue;
+          }
+          mapWait = 8;
+        } else if (mapWait) {
+          --mapWait;
+        }
+      }
+
       if constexpr (kByteSource || K::kIsoIn) {
         // Plain ASCII: under ESC ( B for ISO-2022-JP input, and in the
         // designation ASCII is written in for ISO-2022-JP output.
@@ -713,24 +731,6 @@ void run(CconvRecord* rec, const BulkPlan& plan) {
             }
             continue;
           }
-        }
-      }
-
-      if constexpr (!K::kIdentity && !K::kIsoOut && kSrc == BulkSrc::kUtf16) {
-        // Windows of UTF-16 through the code-point table, when the processor
-        // has the kernel; after one that took nothing, a few characters go
-        // one by one first.
-        if (plan.map16 && mapWait == 0 && !(kNewline && ip == lfDropsAt)) {
-          const BlockResult r = plan.map16(ip, static_cast<std::size_t>(inEnd - ip), op,
-                                           static_cast<std::size_t>(outEnd - op), kInBig,
-                                           reinterpret_cast<const std::uint16_t*>(m->ucs));
-          if (r.chars) {
-            tookMapped<kNewline>(r, m, ip, op, pPrev, pLast, oLast, chars, extraUnits);
-            continue;
-          }
-          mapWait = 8;
-        } else if (mapWait) {
-          --mapWait;
         }
       }
 

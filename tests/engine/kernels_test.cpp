@@ -270,7 +270,8 @@ TEST(BlockKernels, Utf16MapKernelAgreesWithItsReferenceAndTheTable) {
     while (units.size() < 33 + rnd() % 150) {
       const std::uint32_t r = rnd() % 40;
       if (r < 10) {
-        for (std::size_t n = r < 2 ? 32 + rnd() % 40 : 1 + rnd() % 6; n; --n) units.push_back(0x20 + rnd() % 0x5F);
+        for (std::size_t n = r < 2 ? 32 + rnd() % 40 : 1 + rnd() % 6; n; --n)
+          units.push_back(rnd() % 16 ? 0x20 + rnd() % 0x5F : 0x0A);
       } else {
         units.push_back(r < 34 ? 0x80 + rnd() % 0xFF80 : kOdd[rnd() % std::size(kOdd)]);
       }
