@@ -34,7 +34,7 @@ namespace zk {
 // asking again (0 when the kernel ran out of input or room).
 struct BlockResult {
   std::size_t in = 0, out = 0, chars = 0, last = 0, prev = 0, hold = 0;
-  std::size_t lastOut = 0;  // Utf8MapKernel: where the last character's bytes begin
+  std::size_t lastOut = 0;  // map kernels: where the last character's bytes begin
   std::size_t lines = 0;    // LFs taken that the caller counts units for
 };
 

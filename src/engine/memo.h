@@ -114,8 +114,9 @@ struct Memo {
 // null when there is none (not a combination the bulk path reads, or memory
 // ran out). `dense`: whether it keeps a dense table, which only UTF-8 to a
 // target whose bytes come from the memo (not ISO-2022-JP) reads;
-// `codePoints`: whether it keeps the code-point table beside it too, when
-// the processor has the kernel that reads it.
+// `codePoints`: whether it keeps a code-point table (beside the dense one
+// from UTF-8, alone from UTF-16), when the processor has the kernel that
+// reads it.
 Memo* memoAcquire(const CconvRecord* rec, BulkSrc src, bool isoTarget, bool dense,
                   bool codePoints, std::int32_t reserve);
 void memoRelease(Memo* m);
