@@ -211,6 +211,17 @@ inline bool asciiStep16(const unsigned char* in, unsigned char* out, int n, bool
   return true;
 }
 
+// A reference's bookkeeping for an LF of `inLen` bytes written as CR LF in
+// `outLen` bytes (keep kLfAsCrLf).
+inline void tookCrLf(BlockResult* r, std::size_t inLen, std::size_t outLen) {
+  r->prev = r->last;
+  r->last = r->in;
+  r->in += inLen;
+  r->out += outLen;
+  ++r->chars;
+  ++r->lines;
+}
+
 // A UTF-16 step that took `units` units from the step's input on.
 inline void unitsTaken(BlockResult* r, std::size_t units) {
   if (units >= 2) r->prev = r->in + 2 * units - 4;
@@ -382,12 +393,7 @@ BlockResult utf8To16WideScalar(const unsigned char* in, std::size_t inLeft, unsi
       if (newline && keep == kLfAsCrLf && plan.hold == 1 && in[r.in] == 0x0A) {
         putUnit(out + r.out, 0x0D, big);
         putUnit(out + r.out + 2, 0x0A, big);
-        r.prev = r.last;
-        r.last = r.in;
-        r.in += 1;
-        r.out += 4;
-        ++r.chars;
-        ++r.lines;
+        tookCrLf(&r, 1, 4);
         continue;
       }
       r.hold = plan.hold;
@@ -461,12 +467,7 @@ BlockResult utf16To8WideScalar(const unsigned char* in, std::size_t inLeft, unsi
     if (newline && keep == kLfAsCrLf && r.hold == 1 && unitAt(in + r.in, big) == 0x0A) {
       out[r.out] = 0x0D;
       out[r.out + 1] = 0x0A;
-      r.prev = r.last;
-      r.last = r.in;
-      r.in += 2;
-      r.out += 2;
-      ++r.chars;
-      ++r.lines;
+      tookCrLf(&r, 2, 2);
       r.hold = 0;
       continue;
     }
@@ -564,13 +565,6 @@ BlockResult utf8MapScalar(const unsigned char* in, std::size_t inLeft, unsigned 
   return r;
 }
 
-namespace {
-
-// What the UTF-16 reader may take as the start of a pair's mark.
-inline bool mayStartMark16(std::uint32_t u) { return u == 0x309A || u - 0x2E5u <= 0x301u - 0x2E5u; }
-
-}  // namespace
-
 BlockResult utf16MapScalar(const unsigned char* in, std::size_t inLeft, unsigned char* out,
                            std::size_t outLeft, bool big, const std::uint16_t* ucs) {
   BlockResult r;
@@ -584,7 +578,7 @@ BlockResult utf16MapScalar(const unsigned char* in, std::size_t inLeft, unsigned
     }
     bool stopped = k < 32;
     // A possible pair base stays behind when a mark may follow it.
-    if (k && mayStartMark16(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
+    if (k && isCombining(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
       --k;
       stopped = true;
     }
@@ -1448,7 +1442,7 @@ template <bool kBig, bool kNewline>
     const __mmask32 stop = _mm512_cmpeq_epi16_mask(_mm512_and_si512(u, xF800), xD800) | _mm512_testn_epi16_mask(d, d);
     std::uint32_t k = stop ? _tzcnt_u32(stop) : 32;
     bool stopped = stop != 0;
-    if (k && mayStartMark16(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
+    if (k && isCombining(unitAt(w + 2 * k, big)) && ucsMayBePairBase(unitAt(w + 2 * k - 2, big))) {
       --k;
       stopped = true;
     }

@@ -16,8 +16,6 @@
 // What a character leaves in the record therefore never has to be computed
 // here; only the positions, the counters, rawCode (which becomes the next
 // prevRawCode) and the ISO-2022-JP shift states are.
-#include <utility>
-
 #include "engine/engine.h"
 #include "engine/memo.h"
 #include "engine/simd.h"
@@ -1158,9 +1156,12 @@ bool unicodeIdentity(const CconvRecord* rec) {
 
 // The line end that a Unicode to Unicode conversion writes as itself (LF,
 // U+2028 or U+2029, whichever the line-end kind asks for), as the general
-// path converts it; 0 when none is. A CR never is: the LF after it is
-// dropped, which only the loop itself sees to.
-std::uint32_t keptLineEnd(const BulkPlan* plan) {
+// path converts it. A CR never is: the LF after it is dropped, which only
+// the loop itself sees to. When none is, kLfAsCrLf if an LF comes out as
+// CR LF, which the AVX2 kernels then write themselves (*lfExtraUnits: the
+// units it counts beyond one); else 0.
+std::uint32_t keptLineEnd(const BulkPlan* plan, std::int32_t* lfExtraUnits) {
+  std::uint32_t otherwise = 0;
   for (std::uint32_t v : {0x0Au, 0x2028u, 0x2029u}) {
     unsigned char in[3], want[3];
     std::int32_t n = 2, wantLen = 2;
@@ -1179,25 +1180,19 @@ std::uint32_t keptLineEnd(const BulkPlan* plan) {
       for (std::int32_t i = 0; i < wantLen; ++i) want[i] = static_cast<unsigned char>(bytes >> (8 * i));
     }
     const std::uint64_t e = memoProbe(plan->memo, v, in, n);
-    if (!(e & memo::kReady) || memo::unitsOf(e) != 1 || memo::lenOf(e) != wantLen) continue;
+    if (!(e & memo::kReady)) continue;
+    const std::uint32_t crLf = !plan->utf16Out ? 0x0A0D : plan->outBig ? 0x0A000D00u : 0x000A000Du;
+    if (v == 0x0A && memo::lenOf(e) == 2 * wantLen && memo::bytesOf(e) == crLf) {
+      *lfExtraUnits = memo::unitsOf(e) - 1;
+      otherwise = kLfAsCrLf;
+    }
+    if (memo::unitsOf(e) != 1 || memo::lenOf(e) != wantLen) continue;
     bool same = true;
     for (std::int32_t i = 0; i < wantLen; ++i)
       same = same && static_cast<unsigned char>(memo::bytesOf(e) >> (8 * i)) == want[i];
     if (same) return v;
   }
-  return 0;
-}
-
-// When an LF comes out as CR LF, the AVX2 kernels write it themselves.
-void crLfKernels(BulkPlan* plan) {
-  unsigned char lf[2] = {0x0A, 0};
-  if (plan->src == BulkSrc::kUtf16 && plan->inBig) std::swap(lf[0], lf[1]);
-  const std::uint64_t e = memoProbe(plan->memo, 0x0A, lf, plan->src == BulkSrc::kUtf8 ? 1 : 2);
-  const std::uint32_t want = !plan->utf16Out ? 0x0A0D : plan->outBig ? 0x0A000D00u : 0x000A000Du;
-  if ((e & memo::kReady) && memo::lenOf(e) == (plan->utf16Out ? 4 : 2) && memo::bytesOf(e) == want) {
-    plan->keepLineEnd = kLfAsCrLf;
-    plan->lfExtraUnits = memo::unitsOf(e) - 1;
-  }
+  return otherwise;
 }
 
 }  // namespace
@@ -1284,8 +1279,7 @@ bool bulkPrepare(const CconvRecord* rec, BulkPlan* plan) {
       plan->asciiOn = fromUtf8;
     else
       plan->asciiOn = fromUtf8 ? plan->to16 == nullptr : plan->to8 == nullptr;
-    plan->keepLineEnd = plan->newline ? keptLineEnd(plan) : 0;
-    if (plan->newline && plan->keepLineEnd == 0) crLfKernels(plan);
+    plan->keepLineEnd = plan->newline ? keptLineEnd(plan, &plan->lfExtraUnits) : 0;
   } else {
     plan->asciiOn = plan->memo->asciiPlain;
     plan->asciiWidth = plan->memo->asciiWidth;
