@@ -1,5 +1,6 @@
 // kvtconv: converts text between encodings with libzrkvt16, in the manner of
-// iconv(1). It uses only the library's public interface.
+// iconv(1). It uses only the library's public interface (the library's
+// objects are linked in where the toolchain allows: see cli/CMakeLists.txt).
 //
 // Exit status: 0 success; 1 the data could not be converted (invalid or
 // truncated input, an unmappable character, an encoding that could not be
@@ -1061,6 +1062,26 @@ bool setCharsetDir(const char* dir) {
   return true;
 }
 
+#ifdef ZK_KVTCONV_INSTALLED_DATA
+// kvtconv carries the library inside it, so the library's default charset
+// directory, "base2/" beside the library's own file, is beside kvtconv: right
+// in the build folder. Installed, the charset directory stays where the shared
+// library's is, at ZK_KVTCONV_INSTALLED_DATA from kvtconv's directory, and is
+// used when nothing stands beside kvtconv. Only without --charset-dir.
+void useInstalledCharsetDir() {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return;
+  exe[n] = '\0';
+  std::string dir(exe, static_cast<size_t>(std::strrchr(exe, '/') - exe + 1));
+  struct stat st;
+  if (stat((dir + "base2").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  dir += ZK_KVTCONV_INSTALLED_DATA "/";
+  if (dir.size() < CCONV_TEXT_SIZE - 3 && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    KVT_setCharsetPath(dir.c_str());
+}
+#endif
+
 bool loadRules() {
   if (cconvLoadRule() == 1) return true;
   complain("no encodings could be loaded from the charset directory %s", KVT_getCharsetPath());
@@ -1310,6 +1331,9 @@ int main(int argc, char** argv) {
   int rc = parseArgs(argc, argv, &o);
   if (rc >= 0) return rc;
   if (o.charsetDir && !setCharsetDir(o.charsetDir)) return kExitUsage;
+#ifdef ZK_KVTCONV_INSTALLED_DATA
+  if (!o.charsetDir) useInstalledCharsetDir();
+#endif
   if (o.list) return listEncodings();
   if (o.guess) return guessFiles(o);
   return convertFiles(o);

@@ -31,7 +31,8 @@ void platformLockBind(PlatformLock* lock, const char* dir);
 bool platformLockAcquire(PlatformLock* lock);
 void platformLockRelease(PlatformLock* lock);
 
-// Full path of the file the library was loaded from, NUL-terminated.
+// Full path of the file the library was loaded from (the executable's, in a
+// statically linked program), NUL-terminated.
 // False when it cannot be read or does not fit in `size` bytes.
 bool platformModulePath(char* buf, std::size_t size);
 

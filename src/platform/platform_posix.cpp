@@ -183,12 +183,21 @@ void platformLockRelease(PlatformLock* lock) {
 }
 
 bool platformModulePath(char* buf, std::size_t size) {
+  if (size == 0) return false;
   Dl_info info;
-  if (size == 0 || !dladdr(reinterpret_cast<void*>(&platformModulePath), &info) ||
-      !info.dli_fname)
-    return false;
-  const char* name = info.dli_fname;
+  const char* name = nullptr;
   char resolved[4096];
+  if (dladdr(reinterpret_cast<void*>(&platformModulePath), &info)) {
+    name = info.dli_fname;
+  } else {
+    // A statically linked program has no loader to ask: the library is part
+    // of the executable, whose directory is then the library's.
+    ssize_t n = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
+    if (n <= 0) return false;
+    resolved[n] = '\0';
+    name = resolved;
+  }
+  if (!name) return false;
   // dli_fname is the name the loader was given, which may be relative.
   if (name[0] != '/' && realpath(name, resolved)) name = resolved;
   std::size_t n = std::strlen(name);
