@@ -12,6 +12,10 @@
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -1082,7 +1086,52 @@ void useInstalledCharsetDir() {
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// Fresh memory
+//
+// On a virtual machine the first touch of a heap page costs about 10 us (a
+// page fault that leaves the guest), while one madvise call makes a run of
+// pages present for about 1.5 us each. The loading pass and the code tables
+// of a Japanese encoding touch about 50 fresh pages, and a large file's
+// buffers some hundreds: these are made present in runs instead. Elsewhere
+// nothing is done.
+
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+// Makes the whole pages inside [p, p + n) present; a kernel without the
+// advice (before Linux 5.14) refuses it, and the pages come one fault at a
+// time as before.
+void makePresent(void* p, size_t n) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+}
+
+// About what the loading pass of the shipped charset directory and the
+// tables of one Japanese encoding take from the heap (measured: 97 KB and
+// 116 KB).
+constexpr size_t kLibraryHeap = 192 * 1024;
+
+// Makes the heap's next kLibraryHeap bytes present before the library
+// allocates them: a block is taken, made present and freed, and the C
+// library hands the same pages out again in order. Blocks this size and the
+// chunk buffers are kept on the heap, not mapped one by one, and freed
+// pages are not given back while the process lives.
+void warmHeap() {
+  mallopt(M_MMAP_THRESHOLD, 512 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 4 * 1024 * 1024);
+  if (void* block = std::malloc(kLibraryHeap)) {
+    makePresent(block, kLibraryHeap);
+    std::free(block);
+  }
+}
+#else
+void makePresent(void*, size_t) {}
+void warmHeap() {}
+#endif
+
 bool loadRules() {
+  warmHeap();
   if (cconvLoadRule() == 1) return true;
   complain("no encodings could be loaded from the charset directory %s", KVT_getCharsetPath());
   return false;
@@ -1271,6 +1320,9 @@ int convertFiles(Options& o) {
   cv.inBuf.resize(bufSize < kChunk ? bufSize : o.from ? kChunk : std::max(kChunk, kConfirmBytes));
   cv.outBuf.resize(bufSize);
   cv.scratch.resize(bufSize);
+  // An input of a chunk or more (or of unknown size) fills both buffers.
+  if (biggest >= chunk)
+    for (Buffer* b : {&cv.inBuf, &cv.outBuf}) makePresent(b->data(), b->size());
 
   int status = kExitOk;
   for (Input& in : inputs) {
