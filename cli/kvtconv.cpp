@@ -16,6 +16,9 @@
 #include <malloc.h>
 #include <sys/mman.h>
 #endif
+#ifdef ZK_KVTCONV_INSTALLED_DATA
+#include <sys/auxv.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -1075,8 +1078,13 @@ bool setCharsetDir(const char* dir) {
 void useInstalledCharsetDir() {
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return;
-  exe[n] = '\0';
+  if (n > 0) {
+    exe[n] = '\0';
+  } else {
+    // Without /proc, as the library does: the name kvtconv was started by.
+    const char* exec = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (!exec || !realpath(exec, exe)) return;
+  }
   std::string dir(exe, static_cast<size_t>(std::strrchr(exe, '/') - exe + 1));
   struct stat st;
   if (stat((dir + "base2").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/auxv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,11 +192,17 @@ bool platformModulePath(char* buf, std::size_t size) {
     name = info.dli_fname;
   } else {
     // A statically linked program has no loader to ask: the library is part
-    // of the executable, whose directory is then the library's.
+    // of the executable, whose directory is then the library's. Without
+    // /proc (a bare chroot) the name it was started by is resolved instead.
     ssize_t n = readlink("/proc/self/exe", resolved, sizeof resolved - 1);
-    if (n <= 0) return false;
-    resolved[n] = '\0';
-    name = resolved;
+    if (n > 0) {
+      resolved[n] = '\0';
+      name = resolved;
+    } else {
+      const char* exec = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+      if (!exec || !realpath(exec, resolved)) return false;
+      name = resolved;
+    }
   }
   if (!name) return false;
   // dli_fname is the name the loader was given, which may be relative.
