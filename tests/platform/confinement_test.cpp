@@ -51,7 +51,7 @@ TEST(Confinement, TableFilesOutsideTheDirectoryAreNotRead) {
       {"t.txt", "cs/t.txt", "cs/t.cmp"},     {"missing.txt", "cs/other.txt", "cs/missing.cmp"},
       {"../out/t.txt", "out/t.txt", ""},     {"sub/../../out/t.txt", "out/t.txt", ""},
       {"@out/t.txt", "out/t.txt", ""},       {"c:/out/t.txt", "cs/c:/out/t.txt", ""},
-      {"\\..\\out\\t.txt", "out/t.txt", ""},
+      {"\\..\\out\\t.txt", "out/t.txt", ""}, {"Z:/out/t.txt", "cs/Z:/out/t.txt", ""},
   };
   // clang-format on
   for (const Row& row : rows) {

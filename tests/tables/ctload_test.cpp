@@ -83,6 +83,15 @@ TEST_F(TableLoad, GrammarOfTableFiles) {
   EXPECT_EQ(zk::ctableValue(loaded("Sub\\INNER").get(), 0x31), 0x41u);
   EXPECT_EQ(zk::ctableValue(loaded("Sub/INNER.LST").get(), 0x31), 0x41u);
   EXPECT_EQ(dir.read("Sub/inner.cmp"), records({{0x30, 0x40}, {0x31, 0x41}}));
+  // Only UTF-16 pairs surrogates: in UCS-2 a unit of that range is one more
+  // character that ends a number, and the digit after it is read.
+  Bytes ucs2;
+  for (std::uint16_t u :
+       {u'4', u'1', u' ', u'3', u'0', u'\xD800', u'4', u'2', u' ', u'5', u'0', u'\n'})
+    ucs2.insert(ucs2.end(), {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8)});
+  dir.writeBytes("ucs2.txt", ucs2);
+  loaded("ucs2.txt", zk::kTextUcs2);
+  EXPECT_EQ(dir.read("ucs2.cmp"), records({{0x41, 0x30}, {0x42, 0x50}}));
 }
 
 }  // namespace
