@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <set>
 
+#include "frame/state.h"
 #include "support/convert.h"
 #include "support/testdir.h"
 
@@ -122,6 +124,35 @@ TEST(Confinement, AnotherUsersLockNeverStallsOurDirectory) {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   if (stat(files[0].c_str(), &st) == 0 && st.st_uid == nobody->pw_uid) unlink(files[0].c_str());
+}
+
+// The table lock excludes other processes, not only other threads: a
+// process that asks for it while another holds it waits until it is let go.
+TEST(Confinement, TheTableLockExcludesAnotherProcess) {
+  TestDir dir;
+  ASSERT_EQ(KVT_setCharsetPath(dir.path().c_str()), 1);
+  int go[2], got[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(got), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(2);
+    const bool taken = zk::stateLock();
+    c = taken ? 'y' : 'n';
+    _exit(write(got[1], &c, 1) == 1 ? 0 : 2);
+  }
+  ASSERT_TRUE(zk::stateLock());
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  pollfd p{got[0], POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 300), 0) << "the other process took the lock while it was held";
+  zk::stateUnlock(true);
+  char c = 0;
+  EXPECT_EQ(read(got[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  int status = -1;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
