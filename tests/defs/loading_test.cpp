@@ -63,7 +63,8 @@ class Loading : public ::testing::Test {
   TestDir dir;
 };
 
-// "bytenum=" of a dstable is hexadecimal: 10 is a width of 16. In defined
+// "bytenum=" of a dstable is hexadecimal: 10 is a width of 16; a set's is
+// decimal, read as atoi reads it (" 02" is 2). In defined
 // ranges a hyphen with a space before it does not join, and a trailing pair
 // at the very end still forms a range. A code element without bytenum= gives
 // 2. A dstable between sets belongs
@@ -74,7 +75,7 @@ class Loading : public ::testing::Test {
 TEST_F(Loading, RulesAndTheirSets) {
   // clang-format off
   dir.write("jis0208.xml", subsetA("JIS_X0208-1990", 2, "tab0208", "2121-227E 2330\n"));
-  dir.write("nec.xml", "<subsetb><name>NEC_ExtSet</name><lang domain=\"zh\"/><codeb bytenum=\"2\" "
+  dir.write("nec.xml", "<subsetb><name>NEC_ExtSet</name><lang domain=\"zh\"/><codeb bytenum=\" 02\" "
                        "basedon=\"JIS_X0208-1990\"></codeb><defined>2D21-2D7E</defined>"
                        "<srtable>&tabnec;</srtable></subsetb>");
   dir.write("usr.xml", codec("Windows31J-USR", "<defrange start=\" f040\" number=\"BC\"/>"));

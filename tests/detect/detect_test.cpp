@@ -192,8 +192,9 @@ TEST(Stages, MarksAndXmlDeclarations) {
                       -1, big, 1, 0x1002});
       rows.push_back({wide("<?xml version='1.0' encoding='EUC-JP'?>\n<a/>\n", width, big), "EUC-JP",
                       0, -1, -1, big, 3, 1});
-      rows.push_back({bom + wide("<?xml encoding='ISO-10646-UCS-2'?>\r", width, big),
-                      "ISO-10646-UCS-2", 0, 1, 1, -1, -1, 0x1002});
+      // Line ends are counted in units of the declaration's width.
+      rows.push_back({bom + wide("<?xml encoding='ISO-10646-UCS-2'?>\r\n<a/>\r\n", width, big),
+                      "ISO-10646-UCS-2", 0, 1, 1, -1, 1, 0x1002});
     }
   expectDetect(rows);
 }

@@ -29,9 +29,9 @@ TEST(JisDecode, EveryFormBadBytesTruncationAndUnlistedSets) {
   };
   std::vector<Case> cases = {
       // Every code set, and trail bytes over the whole 0xA0..0xFF range.
-      {jp, eucJp, "41 00 1F 8E B1 8F B0 A1 B0 A1 A0 A0 FF FF",
+      {jp, eucJp, "41 00 1F 8E B1 8F B0 A1 B0 A1 A0 A0 FF FF 8F A0 FF 8E A0",
        "irv:41@1 irv:0@2 irv:1F@3 kana:B1@5 0212:3021@8 0208:3021@10 0208:2020@12 0208:7F7F@14 "
-       "ok@14"},
+       "0212:207F@17 kana:A0@19 ok@19"},
       {j4, eucJis2004, "8F B0 A1 B0 A1 8E DF", "0213:13021@3 0213:3021@5 kana:DF@7 ok@7"},
       // A trail byte below 0xA0 refuses the lead only; a skipping reader
       // resumes at the trail byte. All bytes are counted before any is judged.
