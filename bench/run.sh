@@ -76,10 +76,14 @@ echo "$PAIRS" | while read -r file from to ufrom uto; do
     "uconv -f $ufrom -t $uto $file" "uconv -f $ufrom -t $uto $WORK/$file"
   /usr/bin/time -f "%M" -o "$WORK/mem-$n.txt" "$KVT" -q -f "$from" -t "$to" "$WORK/$file" >/dev/null
 done
+# Both directions: decoding loads the code-keyed tables, encoding the larger
+# Unicode-keyed ones.
 python3 "$SRC/bench/interleave.py" "$WORK/proc-start.json" 41 3 \
   "kvtconv -f CP932 -t UTF-8 tiny.txt" "$KVT -q -f CP932 -t UTF-8 $WORK/tiny.txt" \
   "iconv -f CP932 -t UTF-8 tiny.txt" "iconv -f CP932 -t UTF-8 $WORK/tiny.txt" \
   "uconv -f windows-31j -t UTF-8 tiny.txt" "uconv -f windows-31j -t UTF-8 $WORK/tiny.txt" \
+  "kvtconv -f UTF-8 -t EUC-JP tiny.txt" "$KVT -q -f UTF-8 -t EUC-JP $WORK/tiny.txt" \
+  "iconv -f UTF-8 -t EUC-JP tiny.txt" "iconv -f UTF-8 -t EUC-JP $WORK/tiny.txt" \
   "kvtconv --version (the process alone)" "$KVT --version"
 # The file reading that conversion needs, alone: every definition file of the
 # charset directory and the compiled tables of Windows-31J's sets (made by
