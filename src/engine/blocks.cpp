@@ -640,6 +640,17 @@ struct LineEnds16 {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
+// Writes CR LF (its kW bytes, first lowest) at r, where `held` keeps what
+// the buffer had there; `held` then keeps what it had kW bytes on, which no
+// store of the step reached.
+template <int kW>
+[[gnu::target("ssse3")]] inline void crLfIntoHeld(unsigned char* r, __m128i& held, std::uint32_t crLf) {
+  std::uint32_t beyond = 0;
+  std::memcpy(&beyond, r + 16, kW);
+  held = _mm_alignr_epi8(_mm_cvtsi32_si128(static_cast<int>(beyond)), held, kW);
+  std::memcpy(r, &crLf, kW);
+}
+
 template <bool kBig, bool kNewline>
 [[gnu::target("ssse3")]] BlockResult utf8To16Steps(const unsigned char* in, std::size_t inLeft,
                                                    unsigned char* out, std::size_t outLeft,
@@ -1069,14 +1080,8 @@ template <bool kBig, bool kNewline>
     chars += n;
     if (plan.partial) {
       if (kNewline && keep == kLfAsCrLf && plan.hold == 1 && in[i] == 0x0A) {
-        // The CR LF goes where `held` keeps what the buffer had, which then
-        // keeps what it had 4 bytes on: 4 bytes no store of this step reached.
-        unsigned char* const r = out + o;
-        std::uint32_t beyond;
-        std::memcpy(&beyond, r + 16, 4);
-        held = _mm_alignr_epi8(_mm_cvtsi32_si128(static_cast<int>(beyond)), held, 4);
-        const std::uint32_t crlf = kBig ? 0x0A000D00u : 0x000A000Du;
-        std::memcpy(r, &crlf, 4);
+        // The CR LF goes where `held` keeps what the buffer had.
+        crLfIntoHeld<4>(out + o, held, kBig ? 0x0A000D00u : 0x000A000Du);
         if (lastTake) lastTwo(lastTake, lastAt, &last, &prev);
         lastTake = 0;
         prev = last;
@@ -1237,12 +1242,7 @@ template <bool kBig, bool kNewline>
     chars += units;
     if (kNewline && keep == kLfAsCrLf && hold == 1 && (kBig ? in[i] << 8 | in[i + 1] : in[i + 1] << 8 | in[i]) == 0x0A) {
       // As in utf8To16Wide, with the 2 bytes of CR LF.
-      unsigned char* const r = out + o;
-      std::uint16_t beyond;
-      std::memcpy(&beyond, r + 16, 2);
-      held = _mm_alignr_epi8(_mm_cvtsi32_si128(beyond), held, 2);
-      r[0] = 0x0D;
-      r[1] = 0x0A;
+      crLfIntoHeld<2>(out + o, held, 0x0A0D);
       prev = last;
       last = i;
       i += 2;
