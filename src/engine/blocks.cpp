@@ -644,7 +644,8 @@ struct LineEnds16 {
 // the buffer had there; `held` then keeps what it had kW bytes on, which no
 // store of the step reached.
 template <int kW>
-[[gnu::target("ssse3")]] inline void crLfIntoHeld(unsigned char* r, __m128i& held, std::uint32_t crLf) {
+[[gnu::target("ssse3")]] inline void crLfIntoHeld(unsigned char* r, __m128i& held,
+                                                  std::uint32_t crLf) {
   std::uint32_t beyond = 0;
   std::memcpy(&beyond, r + 16, kW);
   held = _mm_alignr_epi8(_mm_cvtsi32_si128(static_cast<int>(beyond)), held, kW);
